@@ -48,6 +48,10 @@ public:
     void setInterval(std::chrono::milliseconds interval) { m_interval = interval; }
 
 private:
+    // Lets the tests run one update cycle at a time instead of waiting for the
+    // timer.
+    friend class AdvertiserTestAccess;
+
     void update();
     void report(const QString &text);
     void stopService();

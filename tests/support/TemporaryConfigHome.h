@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+// Points XDG_CONFIG_HOME at a fresh empty folder for as long as it lives, so
+// that the preferences a test writes never touch the user's.
+class TemporaryConfigHome
+{
+public:
+    TemporaryConfigHome()
+        : m_previous(qgetenv("XDG_CONFIG_HOME"))
+        , m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    {
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
+    }
+    ~TemporaryConfigHome()
+    {
+        if (m_hadPrevious)
+            qputenv("XDG_CONFIG_HOME", m_previous);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious;
+};
