@@ -30,9 +30,9 @@ QString storedOrNewMachineId()
 
 Advertiser::Advertiser(std::optional<qint64> port, std::unique_ptr<AdvertiserHost> host, QObject *parent)
     : QObject(parent)
+    , m_host(std::move(host))
     , requestedPort(port)
     , id(storedOrNewMachineId())
-    , m_host(std::move(host))
 {
 }
 

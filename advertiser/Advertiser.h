@@ -59,6 +59,10 @@ private:
     void netServiceDidPublish(NetService *sender) override;
     void netServiceDidNotPublish(NetService *sender, const ErrorDictionary &error) override;
 
+    // Declared first so that it is destroyed last: the services it published
+    // go before their publisher.
+    std::unique_ptr<AdvertiserHost> m_host;
+
     std::unique_ptr<NetService> service;
     std::optional<qint64> lastPort;
     std::optional<qint32> lastPID;
@@ -68,6 +72,5 @@ private:
     std::optional<QString> lastStatus;
     QString id;
 
-    std::unique_ptr<AdvertiserHost> m_host;
     std::chrono::milliseconds m_interval = defaultInterval;
 };
