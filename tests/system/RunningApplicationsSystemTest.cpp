@@ -1,0 +1,64 @@
+// The running-application list against the real /proc.
+
+#include "platform/RunningApplications.h"
+#include "support/QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+const RunningApplication *find(const std::vector<RunningApplication> &apps, qint64 pid)
+{
+    for (const RunningApplication &app : apps)
+        if (app.processIdentifier == pid)
+            return &app;
+    return nullptr;
+}
+
+TEST(RunningApplicationsSystem, FindsBundledAndScriptedProcesses)
+{
+    QTemporaryDir dir;
+    const QString macos = dir.path() + QStringLiteral("/Something.app/Contents/MacOS");
+    ASSERT_TRUE(QDir().mkpath(macos));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), macos + QStringLiteral("/Something")));
+    QProcess bundled;
+    bundled.start(macos + QStringLiteral("/Something"), {"30"});
+    ASSERT_TRUE(bundled.waitForStarted());
+
+    const QString scriptDir = dir.path() + QStringLiteral("/Other.app");
+    QDir().mkpath(scriptDir);
+    QFile script(scriptDir + QStringLiteral("/run.sh"));
+    script.open(QIODevice::WriteOnly);
+    script.write("sleep 30\n");
+    script.close();
+    QProcess scripted;
+    scripted.setWorkingDirectory(scriptDir);
+    scripted.start(QStringLiteral("/bin/sh"), {"run.sh"});
+    ASSERT_TRUE(scripted.waitForStarted());
+
+    const std::vector<RunningApplication> apps = runningApplications();
+    EXPECT_TRUE(std::is_sorted(apps.begin(), apps.end(), [](const auto &a, const auto &b) {
+        return a.processIdentifier < b.processIdentifier;
+    }));
+    EXPECT_TRUE(find(apps, QCoreApplication::applicationPid()));
+    const RunningApplication *a = find(apps, bundled.processId());
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->bundleLocation, QDir(dir.path()).canonicalPath() + QStringLiteral("/Something.app"));
+    const RunningApplication *b = find(apps, scripted.processId());
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->bundleLocation, QDir(dir.path()).canonicalPath() + QStringLiteral("/Other.app"));
+
+    bundled.kill();
+    scripted.kill();
+    bundled.waitForFinished();
+    scripted.waitForFinished();
+}
+
+} // namespace
