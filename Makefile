@@ -13,7 +13,7 @@ PACKAGES = build-essential cmake pkg-config \
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps build check demo clean
+.PHONY: deps build check demo bench fuzz clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -35,5 +35,23 @@ check: deps build
 demo: deps build
 	$(SUDO) bash tests/support/demo.sh $(BUILD)
 
+# Figures for docs/performance.md; measured, never asserted.
+bench: deps build
+	$(SUDO) bash bench/run.sh $(BUILD)
+
+# Each libFuzzer target for FUZZ_SECONDS, from the seed corpus in fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz: PACKAGES += clang
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUILLFEN_FUZZ=ON -DBUILD_TESTING=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j$(JOBS) --target decimal_fuzzer lsof_fuzzer addresses_fuzzer txt_fuzzer
+	@for t in decimal lsof addresses txt; do \
+		mkdir -p build-fuzz/corpus/$$t; \
+		echo "== $${t}_fuzzer ($(FUZZ_SECONDS) s)"; \
+		build-fuzz/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			build-fuzz/corpus/$$t fuzz/corpus/$$t || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-fuzz
