@@ -1,0 +1,139 @@
+#include "companion/CompanionApp.h"
+
+#include "advertiser/Advertiser.h"
+#include "companion/HelpPage.h"
+#include "companion/PortEntry.h"
+#include "companion/PortPrompt.h"
+#include "companion/SingleCopyLock.h"
+#include "companion/StatusItem.h"
+#include "platform/Preferences.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QKeySequence>
+#include <QMenu>
+#include <QPointer>
+
+#include <cstdio>
+
+CompanionApp::Environment CompanionApp::Environment::system()
+{
+    Environment environment;
+    environment.makeAdvertiser = [](qint64 port) { return std::make_unique<Advertiser>(port); };
+    environment.portPrompt = std::make_unique<DialogPortPrompt>();
+    environment.singleCopyLock = std::make_unique<SingleCopyLock>();
+    environment.terminate = [] { QCoreApplication::quit(); };
+    return environment;
+}
+
+CompanionApp::CompanionApp()
+    : CompanionApp(Environment::system())
+{
+}
+
+CompanionApp::CompanionApp(Environment environment)
+    : m_environment(std::move(environment))
+    , statusLine(new QAction(QStringLiteral("正在检查 Charles…"), this))
+    , portItem(new QAction(QString(), this))
+    , port(Preferences::integerForKey(Preferences::proxyPortKey))
+{
+    // Lines without an action are status text, not commands.
+    statusLine->setEnabled(false);
+    portItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    portItem->setShortcutVisibleInContextMenu(true);
+    connect(portItem, &QAction::triggered, this, &CompanionApp::changePort);
+}
+
+CompanionApp::~CompanionApp() = default;
+
+void CompanionApp::applicationDidFinishLaunching()
+{
+    if (m_environment.singleCopyLock) {
+        switch (m_environment.singleCopyLock->acquire()) {
+        case SingleCopyLock::Outcome::Acquired:
+            break;
+        case SingleCopyLock::Outcome::HeldElsewhere:
+            std::fputs("Quillfen Mac 助手已在运行。\n", stderr);
+            m_environment.terminate();
+            return;
+        case SingleCopyLock::Outcome::Unavailable:
+            std::fprintf(stderr, "无法创建锁文件 %s，无法确认是否已有一份在运行。\n",
+                         qPrintable(m_environment.singleCopyLock->path()));
+            break;
+        }
+    }
+
+    port = PortEntry::normalised(port);
+
+    statusItem = std::make_unique<StatusItem>(StatusItem::programIcon(), nameText);
+
+    menu = std::make_unique<QMenu>();
+    menu->setTitle(nameText);
+    QAction *nameItem = menu->addAction(nameText);
+    nameItem->setEnabled(false);
+    menu->addAction(statusLine);
+    menu->addSeparator();
+    menu->addAction(portItem);
+    menu->addAction(QStringLiteral("使用帮助"), this, &CompanionApp::openHelp);
+    menu->addSeparator();
+    QAction *quitItem = menu->addAction(QStringLiteral("退出 Quillfen Mac 助手"), this, &CompanionApp::quit);
+    quitItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    quitItem->setShortcutVisibleInContextMenu(true);
+
+    statusItem->setMenu(menu.get());
+    portItem->setText(PortEntry::title(port));
+
+    std::unique_ptr<Advertiser> created = m_environment.makeAdvertiser(port);
+    // Weak: a status text that comes after the companion is gone does nothing.
+    created->onStatus = [companion = QPointer<CompanionApp>(this)](const QString &text) {
+        if (!companion)
+            return;
+        companion->statusLine->setText(text);
+        if (companion->statusItem)
+            companion->statusItem->setToolTip(text);
+    };
+    advertiser = std::move(created);
+    advertiser->start();
+}
+
+void CompanionApp::applicationWillTerminate()
+{
+    if (advertiser)
+        advertiser->stop();
+}
+
+void CompanionApp::changePort()
+{
+    // The tray menu stays reachable while the dialog is up; one dialog at a time.
+    if (m_portDialogOpen)
+        return;
+    m_portDialogOpen = true;
+    const std::optional<QString> entry = m_environment.portPrompt->askForPort(QString::number(port));
+    m_portDialogOpen = false;
+    if (!entry)
+        return;
+
+    const std::optional<qint64> accepted = PortEntry::accepted(*entry);
+    if (!accepted) {
+        m_environment.portPrompt->showRangeAlert();
+        return;
+    }
+    port = *accepted;
+    if (!Preferences::setInteger(Preferences::proxyPortKey, port))
+        std::fprintf(stderr, "无法保存代理端口到 %s，本次运行仍使用 %lld。\n", qPrintable(Preferences::filePath()),
+                     static_cast<long long>(port));
+    portItem->setText(PortEntry::title(port));
+    if (advertiser)
+        advertiser->setPort(port);
+}
+
+void CompanionApp::openHelp()
+{
+    QDesktopServices::openUrl(helpPageUrl());
+}
+
+void CompanionApp::quit()
+{
+    m_environment.terminate();
+}

@@ -1,0 +1,6 @@
+#include "companion/HelpPage.h"
+
+QUrl helpPageUrl()
+{
+    return QUrl(QStringLiteral(QUILLFEN_HELP_URL), QUrl::StrictMode);
+}

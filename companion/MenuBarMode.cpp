@@ -1,0 +1,56 @@
+#include "companion/MenuBarMode.h"
+
+#include "companion/CompanionApp.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// QApplication ends the process when it finds no display; say why instead.
+bool haveDisplay()
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char *value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int runMenuBarMode(int &argc, char **argv)
+{
+    if (!haveDisplay()) {
+        std::fputs("没有找到图形桌面，无法显示托盘图标。请在桌面会话中启动，或用 QuillfenMac --cli 在终端运行。\n",
+                   stderr);
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("QuillfenMac"));
+    app.setApplicationDisplayName(CompanionApp::nameText);
+    app.setDesktopFileName(QStringLiteral("quillfen-mac"));
+    // The port dialog is the only window; closing it must not end the program.
+    app.setQuitOnLastWindowClosed(false);
+    // Qt's own button texts ("OK") in the user's language, where installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+
+    {
+        CompanionApp companion;
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &companion, &CompanionApp::applicationWillTerminate);
+        QTimer::singleShot(0, &companion, &CompanionApp::applicationDidFinishLaunching);
+        app.exec();
+    }
+    return 0;
+}
