@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 PACKAGES = build-essential cmake pkg-config \
 	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
-	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk
+	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
