@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The tray companion in a real X session: a virtual display (Xvfb) with a
-# system tray (trayer). Starts the bundle's executable, opens the tray menu and
+# system tray (trayer) that appears only after the program has started. Starts
+# the bundle's executable, opens the tray menu and
 # the port dialog, saves a port through it, quits from the menu, and keeps a
 # screenshot of each step in OUT_DIR for a person to look at.
 #
@@ -50,9 +51,6 @@ done
 export DISPLAY=":$n"
 Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 & pids+=("$!")
 wait_until 50 xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start"
-trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
-    --transparent false --tint 0x303030 >/dev/null 2>&1 & pids+=("$!")
-wait_until 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
 
 # No session bus (so Qt uses the XEmbed tray that trayer offers) and no
 # system bus (so nothing can be published from here).
@@ -61,12 +59,20 @@ env -u DBUS_SESSION_BUS_ADDRESS -u QT_QPA_PLATFORM LANG=C.UTF-8 \
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" \
     "$program" >"$work/output.txt" 2>&1 & program_pid=$!; pids+=("$program_pid")
 
+# No tray yet: the program says so once and keeps running; the icon comes
+# when the tray does.
+wait_until 100 grep -q "未找到系统托盘" "$work/output.txt" || fail "no word about the missing tray"
+trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+    --transparent false --tint 0x303030 >/dev/null 2>&1 & pids+=("$!")
+wait_until 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
+
 # The icon: a window of the program's class embedded in the panel.
 icon_geometry() {
     xwininfo -root -tree | awk '/"panel"/ {inpanel = 1} inpanel && /\("QuillfenMac" "QuillfenMac"\)/ {print $(NF-1), $NF; exit}'
 }
-wait_until 100 sh -c "xwininfo -root -tree | awk '/\"panel\"/ {p=1} p && /QuillfenMac/ {f=1} END {exit !f}'" ||
-    fail "no tray icon"
+wait_until 150 sh -c "xwininfo -root -tree | awk '/\"panel\"/ {p=1} p && /QuillfenMac/ {f=1} END {exit !f}'" ||
+    fail "no tray icon after the tray appeared"
+[ "$(grep -c "未找到系统托盘" "$work/output.txt")" = 1 ] || fail "the missing tray was reported more than once"
 read -r size position < <(icon_geometry)
 icon_x=$(echo "$position" | awk -F+ '{print $2}')
 icon_y=$(echo "$position" | awk -F+ '{print $3}')
