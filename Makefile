@@ -13,7 +13,7 @@ PACKAGES = build-essential cmake pkg-config \
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps build check demo bench fuzz clean
+.PHONY: deps build check check-sanitized demo bench fuzz clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -31,6 +31,20 @@ build:
 
 check: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	$(MAKE) check-sanitized
+
+# The whole suite again, built with AddressSanitizer and UndefinedBehavior-
+# Sanitizer; leaks, memory errors and undefined behaviour fail the run.
+SANITIZED ?= build-sanitized
+SANITIZER_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+check-sanitized: deps
+	cmake -S . -B $(SANITIZED) -DCMAKE_BUILD_TYPE=Debug \
+		-DCMAKE_CXX_FLAGS="$(SANITIZER_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZER_FLAGS)"
+	cmake --build $(SANITIZED) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(SANITIZED) --output-on-failure -j$(JOBS)
 
 demo: deps build
 	$(SUDO) bash tests/support/demo.sh $(BUILD)
@@ -54,4 +68,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf $(BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZED) build-fuzz

@@ -61,7 +61,7 @@ TEST(PortDialog, OnlySaveReturnsTheEntry)
     const Case cases[] = {
         {"typed over, Return",
          [](QWidget *w) {
-             QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("65535"));
+             QTest::keyClicks(static_cast<PortDialog *>(w)->field(), QStringLiteral("65535"));
              QTest::keyClick(w, Qt::Key_Return);
          },
          QStringLiteral("65535")},
@@ -70,7 +70,7 @@ TEST(PortDialog, OnlySaveReturnsTheEntry)
          QStringLiteral("8888")},
         {"typed, Escape",
          [](QWidget *w) {
-             QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("1"));
+             QTest::keyClicks(static_cast<PortDialog *>(w)->field(), QStringLiteral("1"));
              QTest::keyClick(w, Qt::Key_Escape);
          },
          std::nullopt},
