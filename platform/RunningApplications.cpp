@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,14 +101,15 @@ std::optional<QString> interpretedProgram(const QString &executable, const QStri
 
 std::optional<QString> enclosingBundle(const QString &path)
 {
-    QString folder = QFileInfo(path).path();
-    while (folder.size() > 1) {
+    // Each folder above the file, innermost first, cut out of the path itself
+    // rather than through QFileInfo: this runs for every process of the user
+    // in every cycle.
+    qsizetype end = path.lastIndexOf(QLatin1Char('/'));
+    while (end > 0) {
+        const QStringView folder = QStringView(path).left(end);
         if (folder.endsWith(QLatin1String(".app")))
-            return folder;
-        const QString parent = QFileInfo(folder).path();
-        if (parent == folder)
-            break;
-        folder = parent;
+            return folder.toString();
+        end = path.lastIndexOf(QLatin1Char('/'), end - 1);
     }
     return std::nullopt;
 }
@@ -115,17 +118,32 @@ std::optional<QString> enclosingBundle(const QString &path)
 
 namespace {
 
-std::optional<QByteArray> readSmallFile(const QString &path)
+// /proc files are read with plain system calls: the cycle reads two or three
+// of them for every process of the user, and QFile's extra work (stat,
+// buffering, path handling) would be most of the cost.
+std::optional<QByteArray> readSmallFile(const QByteArray &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    return file.readAll();
+    QByteArray contents;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        contents.append(buffer, n);
+    ::close(fd);
+    if (n < 0)
+        return std::nullopt;
+    return contents;
 }
 
-QString readLink(const QString &path)
+QString readLink(const QByteArray &path)
 {
-    QString target = QFile::symLinkTarget(path);
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    if (n <= 0 || size_t(n) >= sizeof buffer)
+        return {};
+    QString target = QFile::decodeName(QByteArray(buffer, n));
     if (target.endsWith(QLatin1String(" (deleted)")))
         target.chop(10);
     return target;
@@ -143,8 +161,8 @@ QString cgroupUnit(const QByteArray &cgroup)
 
 std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid)
 {
-    const QString dir = procRoot + QLatin1Char('/') + QString::number(pid);
-    const std::optional<QByteArray> cmdline = readSmallFile(dir + QStringLiteral("/cmdline"));
+    const QByteArray dir = QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
+    const std::optional<QByteArray> cmdline = readSmallFile(dir + "/cmdline");
     if (!cmdline)
         return std::nullopt; // gone while it was read
     QStringList arguments;
@@ -155,20 +173,20 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
 
     RunningApplication application;
     application.processIdentifier = pid;
-    const QString executable = readLink(dir + QStringLiteral("/exe"));
+    const QString executable = readLink(dir + "/exe");
     if (!executable.isEmpty())
         application.bundleLocation = ProcessIdentity::enclosingBundle(executable);
     if (!application.bundleLocation) {
         if (std::optional<QString> program = ProcessIdentity::interpretedProgram(executable, arguments)) {
             if (QFileInfo(*program).isRelative())
-                program = readLink(dir + QStringLiteral("/cwd")) + QLatin1Char('/') + *program;
+                program = readLink(dir + "/cwd") + QLatin1Char('/') + *program;
             application.bundleLocation = ProcessIdentity::enclosingBundle(QDir::cleanPath(*program));
         }
     }
 
     application.bundleIdentifier = ProcessIdentity::charlesIdentifier(arguments);
     if (!application.bundleIdentifier) {
-        if (const std::optional<QByteArray> cgroup = readSmallFile(dir + QStringLiteral("/cgroup")))
+        if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
             application.bundleIdentifier = ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
     }
     return application;
