@@ -35,13 +35,15 @@ check: deps build
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehavior-
 # Sanitizer; leaks, memory errors and undefined behaviour fail the run.
+# No strict string checks: libxkbcommon-x11 hands strndup a buffer without a
+# terminator, which is legal and would fail the tray test on every run.
 SANITIZED ?= build-sanitized
 SANITIZER_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 check-sanitized: deps
 	cmake -S . -B $(SANITIZED) -DCMAKE_BUILD_TYPE=Debug \
 		-DCMAKE_CXX_FLAGS="$(SANITIZER_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZER_FLAGS)"
 	cmake --build $(SANITIZED) -j$(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(SANITIZED) --output-on-failure -j$(JOBS)
