@@ -37,7 +37,9 @@ maximum() { sort -g | tail -n 1; }
 mkdir -p "$work/config" "$work/Charles.app/Contents/MacOS"
 cp "$proxy_tool" "$work/Charles.app/Contents/MacOS/Charles"
 charles="$work/Charles.app/Contents/MacOS/Charles"
-on_mac() { "$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" "$@"; }
+# Always run in the background or in a process substitution: it replaces
+# the subshell, so $! is the program itself.
+on_mac() { exec "$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" "$@"; }
 
 declare -A result
 
