@@ -1,78 +1,15 @@
 // The whole program in command-line mode on the mac side of the test LAN,
 // beside a stand-in Charles, watched by the phone's DNS-SD browser.
 
-#include "advertiser/ServiceRecord.h"
 #include "platform/HostName.h"
-#include "platform/Preferences.h"
-#include "support/EventLoopWait.h"
-#include "support/RunningProgram.h"
-#include "support/TemporaryConfigHome.h"
-#include "support/TestLan.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include "support/QtPrinters.h"
-
-#include <gtest/gtest.h>
+#include "ProgramOnTheLan.h"
 
 using namespace std::chrono_literals;
+using namespace LanTexts;
 
 namespace {
 
-const QString program = QStringLiteral(QUILLFEN_BINARY_DIR "/QuillfenMac");
-const QString proxyTool = QStringLiteral(QUILLFEN_BINARY_DIR "/tests/tools/fake_proxy");
-
-const QString waitingForLaunch = QStringLiteral("等待 Charles 启动");
-const QString proxyQuit = QStringLiteral("Charles 已关闭，等待重新启动。");
-QString publishing(int port) { return QStringLiteral("正在发布设备发现信息 · Charles :%1").arg(port); }
-QString published(int port) { return QStringLiteral("可被 iPhone 发现 · Charles :%1").arg(port); }
-
-class EndToEnd : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        if (QString why; !TestLan::available(&why))
-            GTEST_SKIP() << why.toStdString();
-        lan = std::make_unique<TestLan>();
-        ASSERT_TRUE(lan->isUp()) << lan->error().toStdString();
-        phone = lan->startBrowser();
-    }
-
-    // A copy of the stand-in proxy at <folder>/Contents/MacOS/Charles.
-    QString stageProxy(const QString &folder)
-    {
-        const QString macos = work.path() + QLatin1Char('/') + folder + QStringLiteral("/Contents/MacOS");
-        QDir().mkpath(macos);
-        const QString path = macos + QStringLiteral("/Charles");
-        QFile::copy(proxyTool, path);
-        return path;
-    }
-
-    std::unique_ptr<RunningProgram> startOnMac(const QStringList &argv)
-    {
-        return std::make_unique<RunningProgram>(
-            lan->macCommand(QStringList{QStringLiteral("env"), QStringLiteral("XDG_CONFIG_HOME=") + config.path()}
-                            + argv));
-    }
-
-    std::unique_ptr<RunningProgram> startProgram(const QStringList &args = {QStringLiteral("--cli")})
-    {
-        return startOnMac(QStringList{program} + args);
-    }
-
-    QString instanceName()
-    {
-        // The test reads the same preferences file the program wrote.
-        return ServiceRecord::instanceName(Preferences::stringForKey(Preferences::machineIdKey).value_or(QString()));
-    }
-
-    QTemporaryDir work;
-    TemporaryConfigHome config;
-    std::unique_ptr<TestLan> lan;
-    std::unique_ptr<PhoneBrowser> phone;
-};
+using EndToEnd = ProgramOnTheLan;
 
 TEST_F(EndToEnd, PhoneFindsCharlesAndSeesItGoWhenItQuits)
 {

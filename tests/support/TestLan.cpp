@@ -170,11 +170,11 @@ bool TestLan::removeMacAddress(const QString &cidr)
     return script({QStringLiteral("addr"), m_directory, QStringLiteral("del"), cidr});
 }
 
-QList<BrowsedService> TestLan::browse(const QString &type)
+QList<BrowsedService> TestLan::browse(const QString &type, Side side)
 {
     QByteArray output;
-    const int status = run(phoneCommand({QStringLiteral("avahi-browse"), QStringLiteral("-r"), QStringLiteral("-p"),
-                                         QStringLiteral("-t"), QStringLiteral("-k"), type}),
+    const int status = run(command(side, {QStringLiteral("avahi-browse"), QStringLiteral("-r"), QStringLiteral("-p"),
+                                          QStringLiteral("-t"), QStringLiteral("-k"), type}),
                            &output);
     if (status != 0) {
         m_error = QString::fromUtf8(output);

@@ -118,10 +118,11 @@ public:
     bool addMacAddress(const QString &cidr);
     bool removeMacAddress(const QString &cidr);
 
-    // One-shot browse on the phone (avahi-browse -r -p -t -k TYPE): every
-    // resolved service that the phone finds within about a second, one entry
-    // per interface and protocol. Empty on failure (see error()).
-    QList<BrowsedService> browse(const QString &type = QStringLiteral("_quillfen._tcp"));
+    // One-shot browse (avahi-browse -r -p -t -k TYPE), on the phone unless
+    // told otherwise: every resolved service found within about a second, one
+    // entry per interface and protocol. On the mac side it lists what that
+    // daemon itself holds. Empty on failure (see error()).
+    QList<BrowsedService> browse(const QString &type = QStringLiteral("_quillfen._tcp"), Side side = Side::Phone);
 
     // A continuous phone-side browser (avahi-browse -r -p -k TYPE).
     std::unique_ptr<PhoneBrowser> startBrowser(const QString &type = QStringLiteral("_quillfen._tcp"));
