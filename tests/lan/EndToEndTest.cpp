@@ -16,8 +16,8 @@ TEST_F(EndToEnd, PhoneFindsCharlesAndSeesItGoWhenItQuits)
     auto quillfen = startProgram();
     ASSERT_TRUE(quillfen->waitForLine(waitingForLaunch, 10s)) << quillfen->errorOutput().toStdString();
 
-    auto charles = startOnMac({stageProxy(QStringLiteral("Charles.app")), QStringLiteral("8888")});
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << quillfen->lines().join('\n').toStdString();
+    auto charles = startCharles();
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << transcript(*quillfen);
     EXPECT_EQ(quillfen->lines(), (QStringList{waitingForLaunch, publishing(8888), published(8888)}));
 
     const QString name = instanceName();
@@ -49,8 +49,8 @@ TEST_F(EndToEnd, RequestedPortKeepsTheInstanceNameAndOtherFoldersAreIgnored)
 {
     {
         auto quillfen = startProgram();
-        auto charles = startOnMac({stageProxy(QStringLiteral("Charles.app")), QStringLiteral("8888")});
-        ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << quillfen->lines().join('\n').toStdString();
+        auto charles = startCharles();
+        ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << transcript(*quillfen);
     }
     const QString name = instanceName();
     // The first run's registration went with its process.
@@ -63,8 +63,8 @@ TEST_F(EndToEnd, RequestedPortKeepsTheInstanceNameAndOtherFoldersAreIgnored)
     EXPECT_EQ(quillfen->lines(), QStringList{waitingForLaunch}) << "a listener outside Charles.app was taken";
     impostor.reset();
 
-    auto charles = startOnMac({stageProxy(QStringLiteral("Charles.app")), QStringLiteral("9999")});
-    ASSERT_TRUE(quillfen->waitForLine(published(9999), 20s)) << quillfen->lines().join('\n').toStdString();
+    auto charles = startCharles(9999);
+    ASSERT_TRUE(quillfen->waitForLine(published(9999), 20s)) << transcript(*quillfen);
     const std::optional<BrowsedService> found = phone->waitForResolved(name, 15s, 0);
     ASSERT_TRUE(found);
     EXPECT_EQ(instanceName(), name);

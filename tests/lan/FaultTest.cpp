@@ -14,24 +14,6 @@ namespace {
 
 using Fault = ProgramOnTheLan;
 
-// Whether a line at `since` or later starts with the prefix.
-bool waitForLineStarting(RunningProgram &program, const QString &prefix, std::chrono::milliseconds timeout,
-                         qsizetype since = 0)
-{
-    return waitUntil([&] {
-        const QStringList lines = program.lines();
-        for (qsizetype i = since; i < lines.size(); ++i)
-            if (lines[i].startsWith(prefix))
-                return true;
-        return false;
-    }, timeout);
-}
-
-std::string dump(RunningProgram &program)
-{
-    return program.lines().join(QLatin1Char('\n')).toStdString() + "\n" + program.errorOutput().toStdString();
-}
-
 // What finds the instance now: a phone that starts looking (its daemon's
 // cache included), or on the mac side the daemon that holds it. A continuous
 // browser resolves an instance once and misses a record replaced under the
@@ -84,36 +66,34 @@ const QByteArray routable = "192.0.2.10,2001:db8::10";
 TEST_F(Fault, DaemonNotRunningAtStartThenStarted)
 {
     ASSERT_TRUE(lan->killDaemon(TestLan::Side::Mac, SIGTERM));
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(waitForLineStarting(*quillfen, publishFailedPrefix, 15s)) << dump(*quillfen);
-    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-26"))) << dump(*quillfen);
+    charles = startCharles();
+    quillfen = startProgram();
+    ASSERT_TRUE(quillfen->waitForLineStartingWith(publishFailedPrefix, 15s)) << transcript(*quillfen);
+    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-26"))) << transcript(*quillfen);
 
     const qsizetype mark = quillfen->lines().size();
     ASSERT_TRUE(lan->startDaemon(TestLan::Side::Mac));
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << transcript(*quillfen);
     EXPECT_TRUE(phone->waitForResolved(instanceName(), 15s));
     EXPECT_TRUE(quillfen->isRunning());
 }
 
 TEST_F(Fault, DaemonKilledWhilePublishedThenStartedAgain)
 {
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << dump(*quillfen);
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const QString name = instanceName();
     ASSERT_TRUE(phone->waitForResolved(name, 15s));
 
     qsizetype mark = quillfen->lines().size();
     ASSERT_TRUE(lan->killDaemon(TestLan::Side::Mac, SIGKILL));
-    ASSERT_TRUE(waitForLineStarting(*quillfen, publishFailedPrefix, 15s, mark)) << dump(*quillfen);
-    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-23"))) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLineStartingWith(publishFailedPrefix, 15s, mark)) << transcript(*quillfen);
+    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-23"))) << transcript(*quillfen);
 
     // A killed daemon sends no goodbye, so the phone still remembers the
     // service; the new daemon must hold it again.
     mark = quillfen->lines().size();
     ASSERT_TRUE(lan->startDaemon(TestLan::Side::Mac));
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << transcript(*quillfen);
     QList<BrowsedService> found;
     EXPECT_TRUE(waitUntilFound(*lan, name, portIs(8888), 10s, &found, TestLan::Side::Mac)) << describe(found);
     EXPECT_TRUE(waitUntilFound(*lan, name, addressesAre(routable), 10s, &found)) << describe(found);
@@ -122,29 +102,25 @@ TEST_F(Fault, DaemonKilledWhilePublishedThenStartedAgain)
 
 TEST_F(Fault, ProxyKilledAndStartedUnderANewProcess)
 {
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << dump(*quillfen);
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const QString name = instanceName();
     ASSERT_TRUE(phone->waitForResolved(name, 15s));
 
     qsizetype phoneMark = phone->mark();
     charles->kill(SIGKILL);
-    ASSERT_TRUE(quillfen->waitForLine(proxyQuit, 10s)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(proxyQuit, 10s)) << transcript(*quillfen);
     EXPECT_TRUE(phone->waitForRemoved(name, 10s, phoneMark));
 
     const qsizetype mark = quillfen->lines().size();
     phoneMark = phone->mark();
     charles = startCharles();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 15s, mark)) << transcript(*quillfen);
     EXPECT_TRUE(phone->waitForResolved(name, 15s, phoneMark));
 }
 
 TEST_F(Fault, AddressesOfEn0AreFollowed)
 {
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << dump(*quillfen);
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const QString name = instanceName();
     QList<BrowsedService> found;
     ASSERT_TRUE(waitUntilFound(*lan, name, addressesAre(routable), 15s, &found)) << describe(found);
@@ -170,7 +146,7 @@ TEST_F(Fault, AddressesOfEn0AreFollowed)
             return service.protocol == QStringLiteral("IPv6") && seen.startsWith("fe80::") && !seen.contains(',')
                    && !seen.contains('%');
         });
-    }, 25s)) << describe(found) << dump(*quillfen);
+    }, 25s)) << describe(found) << transcript(*quillfen);
 
     // Back to the routable addresses.
     ASSERT_TRUE(lan->addMacAddress(QStringLiteral("192.0.2.10/24")));
@@ -181,22 +157,20 @@ TEST_F(Fault, AddressesOfEn0AreFollowed)
 
 TEST_F(Fault, EveryAddressGoneThenBack)
 {
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << dump(*quillfen);
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const QString name = instanceName();
 
     // en0 down: no address at all, and nothing left to publish.
     qsizetype mark = quillfen->lines().size();
     ASSERT_EQ(TestLan::run(lan->macCommand({"ip", "link", "set", "en0", "down"})), 0);
-    ASSERT_TRUE(quillfen->waitForLine(noAddress, 10s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(noAddress, 10s, mark)) << transcript(*quillfen);
     EXPECT_TRUE(foundNow(*lan, name, TestLan::Side::Mac).isEmpty());
 
     mark = quillfen->lines().size();
     ASSERT_EQ(TestLan::run(lan->macCommand({"ip", "link", "set", "en0", "up"})), 0);
     // The kernel drops IPv6 addresses with the link; put ours back.
     lan->addMacAddress(QStringLiteral("2001:db8::10/64"));
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 25s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 25s, mark)) << transcript(*quillfen);
     QList<BrowsedService> found;
     EXPECT_TRUE(waitUntilFound(*lan, name, portIs(8888), 10s, &found, TestLan::Side::Mac)) << describe(found);
     EXPECT_TRUE(waitUntilFound(*lan, name, addressesAre(routable), 20s, &found)) << describe(found);
@@ -204,9 +178,7 @@ TEST_F(Fault, EveryAddressGoneThenBack)
 
 TEST_F(Fault, ProgramKilledWhilePublished)
 {
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << dump(*quillfen);
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const QString name = instanceName();
     ASSERT_TRUE(phone->waitForResolved(name, 15s));
 
@@ -229,19 +201,19 @@ TEST_F(Fault, NameHeldByAnotherMachineUntilItLeaves)
                                              QStringLiteral("x=other")}));
     ASSERT_TRUE(waitUntil([&] {
         return holder.errorOutput().contains("Established") || holder.lines().join(' ').contains("Established");
-    }, 15s)) << dump(holder);
+    }, 15s)) << transcript(holder);
 
-    auto charles = startCharles();
-    auto quillfen = startProgram();
-    ASSERT_TRUE(waitForLineStarting(*quillfen, publishFailedPrefix, 20s)) << dump(*quillfen);
-    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-8"))) << dump(*quillfen);
+    charles = startCharles();
+    quillfen = startProgram();
+    ASSERT_TRUE(quillfen->waitForLineStartingWith(publishFailedPrefix, 20s)) << transcript(*quillfen);
+    EXPECT_TRUE(quillfen->lines().last().contains(QStringLiteral("-8"))) << transcript(*quillfen);
     runEventLoopFor(7s); // more cycles of trying
     ASSERT_TRUE(quillfen->isRunning());
-    EXPECT_FALSE(quillfen->lines().contains(published(8888))) << dump(*quillfen);
+    EXPECT_FALSE(quillfen->lines().contains(published(8888))) << transcript(*quillfen);
 
     const qsizetype mark = quillfen->lines().size();
     holder.kill(SIGTERM);
-    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s, mark)) << dump(*quillfen);
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s, mark)) << transcript(*quillfen);
     QList<BrowsedService> found;
     EXPECT_TRUE(waitUntilFound(*lan, name, portIs(8888), 15s, &found)) << describe(found);
 }

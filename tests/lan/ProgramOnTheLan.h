@@ -67,6 +67,21 @@ protected:
         return startOnMac({stageProxy(QStringLiteral("Charles.app")), QString::number(port)});
     }
 
+    // Charles and the program started, and the program saying it is published.
+    void startPublished()
+    {
+        charles = startCharles();
+        quillfen = startProgram();
+        ASSERT_TRUE(quillfen->waitForLine(LanTexts::published(8888), std::chrono::seconds(20)))
+            << transcript(*quillfen);
+    }
+
+    // What a program printed, for a failure message.
+    static std::string transcript(RunningProgram &program)
+    {
+        return program.lines().join(QLatin1Char('\n')).toStdString() + "\n" + program.errorOutput().toStdString();
+    }
+
     QString instanceName()
     {
         // The test reads the same preferences file the program wrote.
@@ -77,4 +92,6 @@ protected:
     TemporaryConfigHome config;
     std::unique_ptr<TestLan> lan;
     std::unique_ptr<PhoneBrowser> phone;
+    std::unique_ptr<RunningProgram> charles;
+    std::unique_ptr<RunningProgram> quillfen;
 };

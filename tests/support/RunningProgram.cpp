@@ -2,6 +2,7 @@
 
 #include "support/EventLoopWait.h"
 
+#include <algorithm>
 #include <csignal>
 
 RunningProgram::RunningProgram(const QStringList &argv, const QProcessEnvironment &environment)
@@ -36,9 +37,21 @@ QStringList RunningProgram::lines()
 
 bool RunningProgram::waitForLine(const QString &text, std::chrono::milliseconds timeout, qsizetype since)
 {
+    return waitForLineWhere([&](const QString &line) { return line == text; }, timeout, since);
+}
+
+bool RunningProgram::waitForLineStartingWith(const QString &prefix, std::chrono::milliseconds timeout,
+                                             qsizetype since)
+{
+    return waitForLineWhere([&](const QString &line) { return line.startsWith(prefix); }, timeout, since);
+}
+
+bool RunningProgram::waitForLineWhere(const std::function<bool(const QString &)> &matches,
+                                      std::chrono::milliseconds timeout, qsizetype since)
+{
     return waitUntil([&] {
         read();
-        return m_lines.indexOf(text, since) >= 0;
+        return std::any_of(m_lines.cbegin() + std::min(since, m_lines.size()), m_lines.cend(), matches);
     }, timeout);
 }
 

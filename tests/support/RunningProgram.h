@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <chrono>
+#include <functional>
 
 class RunningProgram
 {
@@ -27,6 +28,8 @@ public:
     // Waits (running the event loop) until a line equal to text has been
     // printed at index `since` or later.
     bool waitForLine(const QString &text, std::chrono::milliseconds timeout, qsizetype since = 0);
+    // The same for a line that starts with prefix.
+    bool waitForLineStartingWith(const QString &prefix, std::chrono::milliseconds timeout, qsizetype since = 0);
     QByteArray errorOutput();
 
     // Sends the signal and waits for the end.
@@ -34,6 +37,8 @@ public:
 
 private:
     void read();
+    bool waitForLineWhere(const std::function<bool(const QString &)> &matches, std::chrono::milliseconds timeout,
+                          qsizetype since);
 
     QProcess m_process;
     QByteArray m_pending;
