@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -50,6 +51,18 @@ public:
         EXPECT_EQ(events.size(), before) << "an event was delivered from inside publish()";
     }
 
+    // A new service that reports to this delegate, published.
+    std::unique_ptr<NetService> publishNew(NetServicePublisher &publisher, const QString &name, int port,
+                                           const std::optional<QByteArray> &txt = std::nullopt)
+    {
+        auto service = publisher.createService(serviceDomain, serviceType, name, port);
+        service->setDelegate(this);
+        if (txt)
+            service->setTXTRecordData(*txt);
+        publish(*service);
+        return service;
+    }
+
     bool waitForEvents(size_t count, std::chrono::milliseconds timeout = 15s)
     {
         return waitUntil([&] { return events.size() >= count; }, timeout);
@@ -59,6 +72,25 @@ public:
     bool insidePublish = false;
     bool heardInsidePublish = false;
 };
+
+// Publishes fresh services under the name, as the update cycle would, until
+// one is published: a client waiting for the daemon notices it only from the
+// event loop. Null when none is published in time.
+std::unique_ptr<NetService> publishUntilPublished(NetServicePublisher &publisher, RecordingDelegate &delegate,
+                                                  const QString &name, int port)
+{
+    std::unique_ptr<NetService> service;
+    const bool published = waitUntil([&] {
+        if (!delegate.events.empty() && delegate.events.back().published)
+            return true;
+        if (service && delegate.events.empty())
+            return false; // still publishing
+        delegate.events.clear();
+        service = delegate.publishNew(publisher, name, port);
+        return false;
+    }, 15s);
+    return published ? std::move(service) : nullptr;
+}
 
 QByteArray txtRecord(const QList<QByteArray> &strings)
 {
@@ -107,10 +139,7 @@ TEST_P(AvahiPublisherRecord, PhoneResolvesTypeNamePortAndTxt)
     auto phone = lan.startBrowser();
     AvahiPublisher publisher;
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, name, 8888);
-    service->setDelegate(&delegate);
-    service->setTXTRecordData(txtRecord(c.txt));
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, name, 8888, txtRecord(c.txt));
 
     ASSERT_TRUE(delegate.waitForEvents(1));
     EXPECT_FALSE(delegate.heardInsidePublish);
@@ -176,10 +205,7 @@ TEST_P(AvahiPublisherWithdraw, PhoneSeesTheServiceGoAndNoEventFollows)
     auto phone = lan.startBrowser();
     AvahiPublisher publisher;
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, name, 8888);
-    service->setDelegate(&delegate);
-    service->setTXTRecordData(txtRecord({"version=1"}));
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, name, 8888, txtRecord({"version=1"}));
     if (c.waitForPublished) {
         ASSERT_TRUE(delegate.waitForEvents(1));
         ASSERT_TRUE(delegate.events[0].published);
@@ -219,14 +245,10 @@ TEST(AvahiPublisher, NoDaemonGivesNoDaemonErrorThenPublishesOnceTheDaemonRuns)
     RecordingDelegate delegate;
 
     // A failed service destroyed before its event is delivered says nothing.
-    auto dropped = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-D0000000"), 8888);
-    dropped->setDelegate(&delegate);
-    delegate.publish(*dropped);
+    auto dropped = delegate.publishNew(publisher, QStringLiteral("Quillfen-D0000000"), 8888);
     dropped.reset();
 
-    auto service = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-D0000001"), 8888);
-    service->setDelegate(&delegate);
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, QStringLiteral("Quillfen-D0000001"), 8888);
     ASSERT_TRUE(delegate.waitForEvents(1));
     runEventLoopFor(200ms);
     ASSERT_EQ(delegate.events.size(), 1u);
@@ -237,23 +259,9 @@ TEST(AvahiPublisher, NoDaemonGivesNoDaemonErrorThenPublishesOnceTheDaemonRuns)
 
     ASSERT_TRUE(lan.startDaemon(TestLan::Side::Mac)) << lan.error().toStdString();
     auto phone = lan.startBrowser();
-    // The waiting client notices the daemon from the event loop; retry like
-    // the update cycle does until it has.
     RecordingDelegate later;
-    std::unique_ptr<NetService> next;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            if (!later.events.empty() && later.events.back().published)
-                return true;
-            if (next && later.events.empty())
-                return false; // still publishing
-            next = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-D0000002"), 8888);
-            next->setDelegate(&later);
-            later.events.clear();
-            later.publish(*next);
-            return false;
-        },
-        15s));
+    const auto next = publishUntilPublished(publisher, later, QStringLiteral("Quillfen-D0000002"), 8888);
+    ASSERT_TRUE(next);
     EXPECT_TRUE(phone->waitForResolved(QStringLiteral("Quillfen-D0000002"), 15s));
 }
 
@@ -262,9 +270,7 @@ TEST(AvahiPublisher, DaemonKilledWhilePublishedGivesDisconnectedThenRecovers)
     REQUIRE_TEST_LAN(lan);
     AvahiPublisher publisher;
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-K1110000"), 8888);
-    service->setDelegate(&delegate);
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, QStringLiteral("Quillfen-K1110000"), 8888);
     ASSERT_TRUE(delegate.waitForEvents(1));
     ASSERT_TRUE(delegate.events[0].published);
 
@@ -277,31 +283,15 @@ TEST(AvahiPublisher, DaemonKilledWhilePublishedGivesDisconnectedThenRecovers)
 
     // While the daemon is away: no daemon.
     RecordingDelegate meanwhile;
-    auto orphan = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-K1110001"), 8888);
-    orphan->setDelegate(&meanwhile);
-    meanwhile.publish(*orphan);
+    auto orphan = meanwhile.publishNew(publisher, QStringLiteral("Quillfen-K1110001"), 8888);
     ASSERT_TRUE(meanwhile.waitForEvents(1));
     EXPECT_EQ(meanwhile.events[0].error, avahiError(AVAHI_ERR_NO_DAEMON));
 
     ASSERT_TRUE(lan.startDaemon(TestLan::Side::Mac)) << lan.error().toStdString();
     auto phone = lan.startBrowser();
-    // The new client picks the daemon up from the event loop; retry like the
-    // update cycle does until it has.
     RecordingDelegate after;
-    std::unique_ptr<NetService> again;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            if (!after.events.empty() && after.events.back().published)
-                return true;
-            if (again && after.events.empty())
-                return false;
-            again = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-K1110002"), 9999);
-            again->setDelegate(&after);
-            after.events.clear();
-            after.publish(*again);
-            return false;
-        },
-        15s));
+    const auto again = publishUntilPublished(publisher, after, QStringLiteral("Quillfen-K1110002"), 9999);
+    ASSERT_TRUE(again);
     const auto found = phone->waitForResolved(QStringLiteral("Quillfen-K1110002"), 15s);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->port, 9999);
@@ -342,18 +332,14 @@ TEST_P(AvahiPublisherCollision, TakenNameGivesCollision)
             15s))
             << said.toStdString();
     } else {
-        ours = publisher.createService(serviceDomain, serviceType, name, 8888);
-        ours->setDelegate(&first);
-        first.publish(*ours);
+        ours = first.publishNew(publisher, name, 8888);
         ASSERT_TRUE(first.waitForEvents(1));
         ASSERT_TRUE(first.events[0].published);
     }
 
     // Another port: records equal to the holder's would merely be shared.
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, name, 9999);
-    service->setDelegate(&delegate);
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, name, 9999);
     ASSERT_TRUE(delegate.waitForEvents(1));
     EXPECT_EQ(delegate.events[0].sender, service.get());
     EXPECT_FALSE(delegate.events[0].published);
@@ -380,9 +366,7 @@ TEST(AvahiPublisher, RegistrationThatDoesNotFinishTimesOut)
     REQUIRE_TEST_LAN(lan);
     AvahiPublisher publisher(500ms);
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-71E00000"), 8888);
-    service->setDelegate(&delegate);
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, QStringLiteral("Quillfen-71E00000"), 8888);
     // Probing takes the daemon most of a second; frozen now, it never ends.
     const qint64 daemon = lan.daemonPid(TestLan::Side::Mac);
     ASSERT_GT(daemon, 0);
@@ -403,9 +387,7 @@ TEST(AvahiPublisher, HostNameChangeFailsThePublishedServiceAndRepublishes)
     AvahiPublisher publisher;
     auto phone = lan.startBrowser();
     RecordingDelegate delegate;
-    auto service = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-4057C4A6"), 8888);
-    service->setDelegate(&delegate);
-    delegate.publish(*service);
+    auto service = delegate.publishNew(publisher, QStringLiteral("Quillfen-4057C4A6"), 8888);
     ASSERT_TRUE(delegate.waitForEvents(1));
     ASSERT_TRUE(delegate.events[0].published);
 
@@ -420,9 +402,7 @@ TEST(AvahiPublisher, HostNameChangeFailsThePublishedServiceAndRepublishes)
     service.reset();
 
     RecordingDelegate after;
-    auto again = publisher.createService(serviceDomain, serviceType, QStringLiteral("Quillfen-4057C4A6"), 8888);
-    again->setDelegate(&after);
-    after.publish(*again);
+    auto again = after.publishNew(publisher, QStringLiteral("Quillfen-4057C4A6"), 8888);
     ASSERT_TRUE(after.waitForEvents(1));
     EXPECT_TRUE(after.events[0].published);
     // The phone may still hold the old record for a moment; the new one names
