@@ -1,6 +1,7 @@
 // How a process is recognised: its bundle folder, its application id, and
 // Charles for Linux running as a Java VM. Fixture trees stand in for /proc.
 
+#include "platform/ProcessIdentity.h"
 #include "platform/RunningApplications.h"
 #include "support/QtPrinters.h"
 
