@@ -44,18 +44,6 @@ std::optional<QString> applicationIdFromUnit(const QString &unit)
     return QString::fromUtf8(id);
 }
 
-std::optional<QString> charlesIdentifier(const QStringList &arguments)
-{
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("com.xk72.charles.gui.MainWithClassLoader"))
-            return QStringLiteral("com.xk72.Charles");
-        if (arguments[i] == QLatin1String("-jar") && i + 1 < arguments.size()
-            && QFileInfo(arguments[i + 1]).fileName() == QLatin1String("charles.jar"))
-            return QStringLiteral("com.xk72.Charles");
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 bool isScriptInterpreter(const QString &name)
@@ -66,13 +54,93 @@ bool isScriptInterpreter(const QString &name)
     return exact.contains(name) || name.startsWith(QLatin1String("python"));
 }
 
+QStringView fileName(QStringView path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+bool isJavaVm(const QString &executable, const QStringList &arguments)
+{
+    // The executable for a VM started under another argv[0], argv[0] for one
+    // whose executable cannot be read.
+    return fileName(executable) == u"java" || (!arguments.isEmpty() && fileName(arguments.first()) == u"java");
+}
+
+// The main program of a Java VM, found the way the java launcher reads its
+// command line: options up to the first word that names the program to run;
+// everything after that word belongs to the program, not to the VM.
+struct JavaMain
+{
+    enum class Kind { Class, Jar, Module } kind;
+    QString name;
+};
+
+std::optional<JavaMain> javaMain(const QStringList &arguments)
+{
+    // The launcher's options whose value is the next word, which is never
+    // the main program however it looks.
+    static const QStringList takesValue = {
+        QStringLiteral("-cp"), QStringLiteral("-classpath"), QStringLiteral("--class-path"),
+        QStringLiteral("-p"), QStringLiteral("--module-path"), QStringLiteral("--upgrade-module-path"),
+        QStringLiteral("--add-modules"), QStringLiteral("--limit-modules"), QStringLiteral("--add-exports"),
+        QStringLiteral("--add-opens"), QStringLiteral("--add-reads"), QStringLiteral("--patch-module"),
+        QStringLiteral("--enable-native-access"), QStringLiteral("-d"), QStringLiteral("--describe-module"),
+        QStringLiteral("--source")};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const std::optional<QString> next =
+            i + 1 < arguments.size() ? std::optional<QString>(arguments[i + 1]) : std::nullopt;
+        if (argument == QLatin1String("-jar"))
+            return next ? std::optional<JavaMain>({JavaMain::Kind::Jar, *next}) : std::nullopt;
+        if (argument == QLatin1String("-m") || argument == QLatin1String("--module"))
+            return next ? std::optional<JavaMain>({JavaMain::Kind::Module, *next}) : std::nullopt;
+        if (argument.startsWith(QLatin1String("--module=")))
+            return JavaMain{JavaMain::Kind::Module, argument.mid(9)};
+        if (takesValue.contains(argument))
+            ++i;
+        else if (!argument.startsWith(QLatin1Char('-')) && !argument.startsWith(QLatin1Char('@')))
+            return JavaMain{JavaMain::Kind::Class, argument};
+        // Other options (-Xmx1024M, -Dname=value, --add-opens=value, ...) and
+        // @argument files, which the VM reads itself, name no program.
+    }
+    return std::nullopt;
+}
+
 } // namespace
+
+std::optional<QString> charlesIdentifier(const QString &executable, const QStringList &arguments)
+{
+    if (!isJavaVm(executable, arguments))
+        return std::nullopt;
+    const std::optional<JavaMain> main = javaMain(arguments);
+    if (!main)
+        return std::nullopt;
+    bool charles = false;
+    switch (main->kind) {
+    case JavaMain::Kind::Jar: // 4.x, from its .deb or its tarball
+        charles = fileName(main->name) == u"charles.jar";
+        break;
+    case JavaMain::Kind::Module: // 5.x: the module, with or without its main class
+        charles = QStringView(main->name).left(main->name.indexOf(u'/')) == u"com.charlesproxy";
+        break;
+    case JavaMain::Kind::Class:
+        charles = main->name == QLatin1String("com.xk72.charles.gui.MainWithClassLoader")
+                  || main->name == QLatin1String("com.charlesproxy.main.MainWithClassLoader");
+        break;
+    }
+    if (!charles)
+        return std::nullopt;
+    return QStringLiteral("com.xk72.Charles");
+}
 
 std::optional<QString> interpretedProgram(const QString &executable, const QStringList &arguments)
 {
-    const qsizetype jar = arguments.indexOf(QStringLiteral("-jar"));
-    if (jar >= 0 && jar + 1 < arguments.size())
-        return arguments[jar + 1];
+    if (isJavaVm(executable, arguments)) {
+        const std::optional<JavaMain> main = javaMain(arguments);
+        if (main && main->kind == JavaMain::Kind::Jar)
+            return main->name;
+        return std::nullopt;
+    }
     if (!isScriptInterpreter(QFileInfo(executable).fileName()))
         return std::nullopt;
     // The first argument after the interpreter's own options; "-c" runs a

@@ -12,12 +12,15 @@ namespace ProcessIdentity {
 // app-[<launcher>-]<ID>[@<n>].service or app-[<launcher>-]<ID>-<n>.scope.
 std::optional<QString> applicationIdFromUnit(const QString &unit);
 
-// "com.xk72.Charles" for a command line that runs Charles's Java main class or
-// its charles.jar.
-std::optional<QString> charlesIdentifier(const QStringList &arguments);
+// "com.xk72.Charles" for a Java VM (its executable or its argv[0] named
+// "java") whose main program is Charles: the archive charles.jar (4.x), the
+// module com.charlesproxy (5.x) or one of their main classes. Launcher
+// scripts and other programs that merely name charles are not Charles.
+std::optional<QString> charlesIdentifier(const QString &executable, const QStringList &arguments);
 
-// The program file an interpreter runs: the archive after -jar, or the script
-// given to sh, bash, python and the like. Nothing for other programs.
+// The program file an interpreter runs: the archive a Java VM runs with -jar,
+// or the script given to sh, bash, python and the like. Nothing for other
+// programs.
 std::optional<QString> interpretedProgram(const QString &executable, const QStringList &arguments);
 
 // The nearest enclosing folder whose name ends in ".app".

@@ -82,7 +82,7 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
         }
     }
 
-    application.bundleIdentifier = ProcessIdentity::charlesIdentifier(arguments);
+    application.bundleIdentifier = ProcessIdentity::charlesIdentifier(executable, arguments);
     if (!application.bundleIdentifier) {
         if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
             application.bundleIdentifier = ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));

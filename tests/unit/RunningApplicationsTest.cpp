@@ -3,6 +3,7 @@
 
 #include "platform/ProcessIdentity.h"
 #include "platform/RunningApplications.h"
+#include "support/CharlesCommandLines.h"
 #include "support/QtPrinters.h"
 
 #include <QDir>
@@ -38,11 +39,10 @@ TEST(ProcessIdentity, ApplicationIdFromUnit)
 
 TEST(ProcessIdentity, CharlesAndInterpretedPrograms)
 {
-    const QString charles = QStringLiteral("com.xk72.Charles");
-    EXPECT_EQ(ProcessIdentity::charlesIdentifier({"java", "-Xmx1g", "com.xk72.charles.gui.MainWithClassLoader"}), charles);
-    EXPECT_EQ(ProcessIdentity::charlesIdentifier({"java", "-jar", "/opt/charles/lib/charles.jar"}), charles);
-    EXPECT_EQ(ProcessIdentity::charlesIdentifier({"java", "-jar", "/opt/other.jar"}), std::nullopt);
-    EXPECT_EQ(ProcessIdentity::charlesIdentifier({"/usr/bin/charles.jar"}), std::nullopt);
+    for (const CharlesCommandLine &c : charlesCommandLines)
+        EXPECT_EQ(ProcessIdentity::charlesIdentifier(c.executable, c.arguments()),
+                  c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt)
+            << c.commandLine.toStdString();
 
     EXPECT_EQ(ProcessIdentity::interpretedProgram("/usr/bin/java", {"java", "-jar", "/x/A.app/a.jar"}), "/x/A.app/a.jar");
     EXPECT_EQ(ProcessIdentity::interpretedProgram("/usr/bin/bash", {"bash", "-e", "run.sh", "arg"}), "run.sh");
