@@ -2,6 +2,7 @@
 // builds, the status it shows, the port entry and what a saved port changes.
 
 #include "companion/CompanionApp.h"
+#include "companion/HelpPage.h"
 #include "companion/PortPrompt.h"
 #include "companion/SingleCopyLock.h"
 #include "companion/StatusItem.h"
@@ -229,20 +230,22 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-TEST(CompanionLaunch, HelpOpensAnAbsoluteWebAddress)
+TEST(CompanionLaunch, HelpOpensTheShippedPageThroughTheDesktop)
 {
     Fixture f;
     f.companion->applicationDidFinishLaunching();
     HelpRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
+    QDesktopServices::setUrlHandler(helpPageUrl().scheme(), &recorder, "open");
     f.entries().at(4)->trigger();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    ASSERT_EQ(recorder.opened.size(), 1);
-    EXPECT_TRUE(recorder.opened[0].isValid());
-    EXPECT_FALSE(recorder.opened[0].isRelative());
-    EXPECT_FALSE(recorder.opened[0].host().isEmpty());
+    QDesktopServices::unsetUrlHandler(helpPageUrl().scheme());
+    EXPECT_EQ(recorder.opened, QList<QUrl>{helpPageUrl()});
+
+    // The page in the bundle, wherever that lies; a web address set at build
+    // time instead.
+    const QUrl shipped = helpPageUrl(QString(), QStringLiteral("/opt/x y/Quillfen Mac 助手.app"));
+    EXPECT_EQ(shipped.toString(QUrl::FullyEncoded),
+              "file:///opt/x%20y/Quillfen%20Mac%20%E5%8A%A9%E6%89%8B.app/Contents/Resources/help.html");
+    EXPECT_EQ(helpPageUrl("https://example.org/help", "/opt/Q.app"), QUrl("https://example.org/help"));
 }
 
 TEST(PortEntryDialog, EntriesAcceptedAndRejected)

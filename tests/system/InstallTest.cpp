@@ -1,6 +1,8 @@
 // The bundle in the build tree, `cmake --install` into a temporary prefix,
 // and the .deb that cpack makes.
 
+#include "app/MainBundle.h"
+#include "companion/HelpPage.h"
 #include "support/QtPrinters.h"
 
 #include <QCryptographicHash>
@@ -16,6 +18,12 @@ namespace {
 
 const QString buildDir = QStringLiteral(QUILLFEN_BINARY_DIR);
 const QString bundleExecutable = buildDir + QStringLiteral("/Quillfen Mac 助手.app/Contents/MacOS/QuillfenMac");
+
+// The page that the help entry of this executable opens by default.
+QString helpPage(const QString &executable)
+{
+    return helpPageUrl(QString(), MainBundle::locationFor(executable)).toLocalFile();
+}
 
 struct Outcome
 {
@@ -65,6 +73,7 @@ TEST(Install, BundleInTheBuildTreeStartsTheMenuBarMode)
 {
     QTemporaryDir config;
     EXPECT_EQ(sha256(bundleExecutable), sha256(buildDir + QStringLiteral("/QuillfenMac")));
+    EXPECT_TRUE(QFileInfo(helpPage(bundleExecutable)).isFile());
     const Outcome plain = run(bundleExecutable, {}, config.path());
     EXPECT_EQ(plain.exitCode, 2);
     EXPECT_TRUE(plain.err.contains(noDesktop)) << plain.err.toStdString();
@@ -87,6 +96,7 @@ TEST(Install, IntoATemporaryPrefix)
                              "lib/quillfen-mac/Quillfen Mac 助手.app/Contents/Resources/quillfen-mac.svg"}) {
         EXPECT_TRUE(QFileInfo::exists(prefix.filePath(QString::fromUtf8(file)))) << file;
     }
+    EXPECT_TRUE(QFileInfo(helpPage(installedBundle)).isFile());
 
     // The command: the full usage, and with no arguments the menu-bar mode
     // (it resolves to the executable inside the bundle).
