@@ -3,6 +3,7 @@
 
 #include "platform/HostName.h"
 #include "ProgramOnTheLan.h"
+#include "support/CharlesCommandLines.h"
 
 using namespace std::chrono_literals;
 using namespace LanTexts;
@@ -75,6 +76,21 @@ TEST_F(EndToEnd, RequestedPortKeepsTheInstanceNameAndOtherFoldersAreIgnored)
                 return true;
         return false;
     }, 15s));
+}
+
+// Charles 4.x as its .deb starts it: /usr/bin/charles, a bash script, runs the
+// Java VM as a child without exec and stays, with the lower pid.
+TEST_F(EndToEnd, CharlesStartedByItsLauncherIsPublishedFromItsJavaChild)
+{
+    QFile launcher(work.filePath(QStringLiteral("charles")));
+    ASSERT_TRUE(launcher.open(QIODevice::WriteOnly));
+    launcher.write(proxyTool.toUtf8() + " --as 8888 " + charlesCommandLines[0].commandLine.toUtf8() + "\nexit $?\n");
+    launcher.close();
+    charles = startOnMac({QStringLiteral("/bin/bash"), QStringLiteral("-e"), launcher.fileName()});
+    quillfen = startProgram();
+    ASSERT_TRUE(quillfen->waitForLine(published(8888), 20s)) << transcript(*quillfen);
+    EXPECT_TRUE(phone->waitForResolved(instanceName(), 15s));
+    EXPECT_TRUE(charles->isRunning());
 }
 
 } // namespace

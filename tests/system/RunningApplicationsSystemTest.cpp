@@ -1,10 +1,14 @@
 // The running-application list against the real /proc.
 
+#include "advertiser/ListeningPorts.h"
 #include "platform/RunningApplications.h"
+#include "support/CharlesCommandLines.h"
 #include "support/QtPrinters.h"
+#include "support/RunningProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -59,6 +63,32 @@ TEST(RunningApplicationsSystem, FindsBundledAndScriptedProcesses)
     scripted.kill();
     bundled.waitForFinished();
     scripted.waitForFinished();
+}
+
+// Each command line run by a stand-in that listens the way Java does, under
+// an executable of the same file name: Charles's are found and probed.
+TEST(RunningApplicationsSystem, CharlesUnderEachCommandLine)
+{
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<RunningProgram>> standIns;
+    for (const CharlesCommandLine &c : charlesCommandLines) {
+        const QString executable = dir.filePath(QFileInfo(c.executable).fileName());
+        QFile::copy(QStringLiteral(QUILLFEN_BINARY_DIR "/tests/tools/fake_proxy"), executable);
+        standIns.push_back(std::make_unique<RunningProgram>(QStringList{executable, "--as", "0"} + c.arguments()));
+        ASSERT_TRUE(standIns.back()->waitForLineStartingWith("listening ", std::chrono::seconds(5)));
+    }
+    const std::vector<RunningApplication> apps = runningApplications();
+    for (size_t i = 0; i < standIns.size(); ++i) {
+        const CharlesCommandLine &c = charlesCommandLines[i];
+        SCOPED_TRACE(c.commandLine.toStdString());
+        const RunningApplication *app = find(apps, standIns[i]->pid());
+        ASSERT_TRUE(app);
+        EXPECT_EQ(app->bundleIdentifier, c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt);
+        if (c.isCharles) { // *:PORT, in /proc/net/tcp6 only
+            EXPECT_EQ(listeningPorts(app->processIdentifier),
+                      QList<qint64>{standIns[i]->lines()[0].mid(10).toLongLong()});
+        }
+    }
 }
 
 } // namespace

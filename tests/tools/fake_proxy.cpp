@@ -3,19 +3,30 @@
 // looks like the proxy to the advertiser.
 //
 //   fake_proxy PORT [PORT...]
+//   fake_proxy --as PORT ARGV0 [ARG...]
+//
+// The second form stands in for Charles on Linux, a Java VM: it replaces
+// itself (same pid) with its own executable run under exactly the argument
+// vector ARGV0 ARG..., so /proc/PID/cmdline shows that vector, and listens as
+// Java does, on the IPv6 wildcard only, taking IPv4 too (lsof shows *:PORT,
+// the socket is only in /proc/net/tcp6). PORT 0 takes any free port. Both
+// forms print "listening" and the first port.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-int listenOn(int family, int port)
+int listenOn(int family, int port, int v6only = 1)
 {
     const int fd = socket(family, SOCK_STREAM, 0);
     if (fd < 0)
@@ -24,7 +35,7 @@ int listenOn(int family, int port)
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     int result;
     if (family == AF_INET6) {
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
         sockaddr_in6 address{};
         address.sin6_family = AF_INET6;
         address.sin6_addr = in6addr_any;
@@ -44,12 +55,45 @@ int listenOn(int family, int port)
     return fd;
 }
 
+int boundPort(int fd)
+{
+    sockaddr_in6 address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin6_port); // sin_port lies at the same place
+}
+
+[[noreturn]] void serve(const std::vector<int> &sockets)
+{
+    std::printf("listening %d\n", boundPort(sockets.front()));
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const char *port = std::getenv("FAKE_PROXY_AS")) { // the run under the borrowed vector
+        // Started by a launcher script that a test kills, it goes with it
+        // rather than hold the port for the next test.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int fd = listenOn(AF_INET6, std::atoi(port), 0);
+        if (fd < 0) {
+            std::perror("fake_proxy: IPv6");
+            return 1;
+        }
+        serve({fd});
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "--as") == 0) {
+        setenv("FAKE_PROXY_AS", argv[2], 1);
+        execv("/proc/self/exe", argv + 3);
+        std::perror("fake_proxy: exec");
+        return 1;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: fake_proxy PORT [PORT...]\n");
+        std::fprintf(stderr, "usage: fake_proxy PORT [PORT...] | fake_proxy --as PORT ARGV0 [ARG...]\n");
         return 2;
     }
     std::vector<int> sockets;
@@ -65,8 +109,5 @@ int main(int argc, char **argv)
         if (const int v6 = listenOn(AF_INET6, port); v6 >= 0)
             sockets.push_back(v6);
     }
-    std::printf("listening\n");
-    std::fflush(stdout);
-    for (;;)
-        pause();
+    serve(sockets);
 }
