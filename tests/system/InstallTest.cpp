@@ -162,6 +162,15 @@ TEST(Install, DebianPackageInstallsAndPassesTheLintTools)
                              "qt6-translations-l10n"})
         EXPECT_TRUE(relations.contains(QRegularExpression(QStringLiteral("(^|, )%1( |,|$)").arg(QLatin1String(name)))))
             << name << " not in " << relations.toStdString();
+    // The man page's synopsis and options offer exactly what the program accepts.
+    const QString man = QString::fromUtf8(
+        run(QStringLiteral("gzip"), {"-dc", inRoot("usr/share/man/man1/QuillfenMac.1.gz")}, config.path()).out);
+    QStringList offered;
+    for (const QRegularExpressionMatch &option : QRegularExpression(QStringLiteral(R"((?<!\w)(\\-)+[a-z]+)"))
+                                                     .globalMatch(man.section(QStringLiteral(".SH 状态"), 0, 0)))
+        offered << option.captured().remove(QLatin1Char('\\'));
+    offered.removeDuplicates();
+    EXPECT_EQ(offered, (QStringList{"--cli", "--port", "--help"}));
 
     // The unit names the command in /usr/bin, which systemd-analyze wants to
     // find: a copy points into the root. Documentation=man: is looked up
