@@ -4,16 +4,19 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 
 # Debian 12 packages: the toolchain, Qt 6, avahi-client, the tools the program
-# runs (lsof) and talks to (avahi-daemon), and what the tests use (GoogleTest,
-# network namespaces, a private D-Bus, avahi-browse, a virtual X display).
+# runs (lsof) and talks to (avahi-daemon), what the tests use (GoogleTest,
+# network namespaces, a private D-Bus, avahi-browse, a virtual X display), and
+# what makes and checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
+# desktop-file-validate, systemd-analyze).
 PACKAGES = build-essential cmake pkg-config \
 	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
-	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils
+	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils \
+	dpkg-dev lintian mandoc appstream systemd
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps build check check-sanitized demo bench fuzz clean
+.PHONY: deps build package check check-sanitized demo bench fuzz clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -28,6 +31,10 @@ deps:
 build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
+
+# The .deb in $(BUILD)/, with the executable's debug information beside it.
+package: deps build
+	cmake --build $(BUILD) --target package
 
 check: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
