@@ -1,375 +1,167 @@
 #!/usr/bin/env bash
-# A private two-host test LAN on this machine, for the LAN tests, the end-to-end
-# tests, the benchmarks and `make demo`. Needs root.
+# A private two-host test LAN on this machine, for the LAN scenarios, `make demo`
+# and the benchmarks. Needs root.
 #
-#   "mac"   network namespace: interface en0, 192.0.2.10/24, 2001:db8::10/64,
-#           its own system bus and an avahi-daemon (host name qf-mac) on en0.
-#   "phone" network namespace: interface eth0, 192.0.2.20/24, 2001:db8::20/64,
-#           its own system bus and an avahi-daemon (host name qf-phone) on eth0,
-#           so avahi-browse / avahi-publish there act as the phone.
-# The two interfaces are the ends of one veth pair. Every daemon runs inside the
-# namespaces, in its own mount namespace, so no mDNS packet reaches a real
-# interface and nothing clashes with a system avahi-daemon or the system bus.
+#   "mac"   network namespace: en0 (MAC 02:00:00:00:00:10, so fe80::ff:fe00:10),
+#           192.0.2.10/24, 2001:db8::10/64; its own system bus and an avahi-daemon
+#           (host name qf-mac) on en0. Commands run there see the host name qf-mac.
+#   "phone" network namespace: eth0, 192.0.2.20/24, 2001:db8::20/64; its own bus
+#           and avahi-daemon (qf-phone), so avahi-browse / avahi-publish there act
+#           as the phone.
+# en0 and eth0 are the two ends of one veth pair. The daemons run only inside the
+# namespaces, each with a private /run, so no mDNS packet reaches a real
+# interface and nothing meets a system avahi-daemon or the system bus.
 #
 # Usage:
-#   testlan.sh up DIR [OWNER_PID]   build the LAN; DIR is created and must not
-#                                   exist; OWNER_PID (default: the caller) is the
-#                                   process whose death makes the LAN stale
-#   testlan.sh down DIR             kill everything, remove namespaces and DIR
-#   testlan.sh start-daemon DIR mac|phone   start avahi-daemon and wait until it runs
-#   testlan.sh kill-daemon DIR mac|phone [SIGNAL]   default SIGKILL; waits until gone
-#   testlan.sh exec DIR mac|phone CMD...    run CMD in that namespace on that bus
-#   testlan.sh browse DIR [ARGS...]         avahi-browse on the phone; default
-#                                           ARGS: -r -p -t -k _quillfen._tcp
-#   testlan.sh addr DIR add|del CIDR        change en0's addresses
-#   testlan.sh cleanup-stale                remove LANs whose owner has died
+#   testlan.sh up DIR [OWNER_PID]   build the LAN in DIR (must not exist); once
+#                                   OWNER_PID (default: the caller) is gone the
+#                                   LAN is stale and the next `up` removes it
+#   testlan.sh down DIR             kill everything in it, remove it and DIR
+#   testlan.sh start-daemon DIR mac|phone           start avahi-daemon, wait until it runs
+#   testlan.sh kill-daemon DIR mac|phone [SIGNAL]   default KILL; waits until it is gone
+#   testlan.sh exec DIR mac|phone CMD...            run CMD there, on that side's bus
+#   testlan.sh browse DIR [ARGS...]   avahi-browse on the phone (default: -r -p -t -k _quillfen._tcp)
 #
-# `up` writes DIR/env (shell syntax): QF_LAN_DIR, QF_LAN_TAG, QF_LAN_OWNER,
-# QF_MAC_NS, QF_PHONE_NS, QF_MAC_IF, QF_PHONE_IF, QF_MAC_BUS, QF_PHONE_BUS,
-# QF_MAC_IPV4, QF_MAC_IPV6, QF_PHONE_IPV4, QF_PHONE_IPV6. The daemon pids are in
-# DIR/<side>/avahi.pid, the bus pids in DIR/<side>/bus.pid, the logs in
-# DIR/<side>/avahi.log and DIR/<side>/bus.log.
+# DIR/env (shell syntax) names the namespaces: QF_LAN_DIR, QF_MAC_NS, QF_PHONE_NS.
+# A daemon's pid is in DIR/SIDE/avahi.pid, its log in DIR/SIDE/avahi.log.
 set -euo pipefail
-
-REGISTRY="${QF_TESTLAN_REGISTRY:-/tmp/quillfen-testlan.d}"
-READY_TIMEOUT_TENTHS=150   # 15 s for a bus or a daemon to come up
 
 die() { echo "testlan: $*" >&2; exit 1; }
 
-need_root() { [ "$(id -u)" = 0 ] || die "must run as root"; }
+# Running and not a zombie (nobody may reap the daemons once their starter exits).
+alive() { [ -n "${1:-}" ] && [ -e "/proc/$1" ] && ! grep -qs '^State:.Z' "/proc/$1/status"; }
+dead() { ! alive "$1"; }
 
-load_env() {
-    local dir="$1"
-    [ -f "$dir/env" ] || die "no test LAN in $dir"
-    # shellcheck disable=SC1091
-    . "$dir/env"
-}
+# Runs the command until it succeeds, for at most 15 s.
+retry() { for _ in $(seq 150); do "$@" && return 0; sleep 0.1; done; return 1; }
 
-side_ns() { case "$1" in mac) echo "$QF_MAC_NS" ;; phone) echo "$QF_PHONE_NS" ;; *) die "side must be mac or phone" ;; esac; }
-side_bus() { case "$1" in mac) echo "$QF_MAC_BUS" ;; phone) echo "$QF_PHONE_BUS" ;; *) die "side must be mac or phone" ;; esac; }
-side_if() { case "$1" in mac) echo "$QF_MAC_IF" ;; phone) echo "$QF_PHONE_IF" ;; *) die "side must be mac or phone" ;; esac; }
-side_host() { case "$1" in mac) echo qf-mac ;; phone) echo qf-phone ;; esac; }
+# shellcheck disable=SC1091 # written by `up`
+load() { [ -f "$1/env" ] || die "no test LAN in $1"; . "$1/env"; }
+side_ns() { local v="QF_${1^^}_NS"; [ -n "${!v:-}" ] || die "side must be mac or phone"; echo "${!v}"; }
 
-# Running and not a zombie (the daemons outlive the script that started them).
-alive() {
-    local state
-    [ -n "${1:-}" ] || return 1
-    state=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1) || return 1
-    [ -n "$state" ] && [ "$state" != Z ]
-}
-
-# Kills every process of a namespace, then removes it.
+# Kills every process in the namespace, then removes it.
 remove_ns() {
-    local ns="$1" pids
-    ip netns list | awk '{print $1}' | grep -qx "$ns" || return 0
+    local pids
     for _ in $(seq 50); do
-        pids=$(ip netns pids "$ns" 2>/dev/null || true)
-        [ -z "$pids" ] && break
-        # shellcheck disable=SC2086
+        pids=$(ip netns pids "$1" 2>/dev/null || true)
+        [ -n "$pids" ] || break
+        # shellcheck disable=SC2086 # one pid a word
         kill -KILL $pids 2>/dev/null || true
         sleep 0.1
     done
-    ip netns del "$ns" 2>/dev/null || true
+    ip netns del "$1" 2>/dev/null || true
 }
 
-teardown() {
-    local dir="$1" f
-    load_env "$dir"
-    for f in "$dir"/mac/*.pid "$dir"/phone/*.pid; do
-        if [ -f "$f" ]; then kill -KILL "$(cat "$f")" 2>/dev/null || true; fi
-    done
+down() {
+    load "$1"
     remove_ns "$QF_MAC_NS"
     remove_ns "$QF_PHONE_NS"
-    rm -f "$REGISTRY/$QF_LAN_TAG"
-    case "$dir" in
-        /|"") ;;
-        *) rm -rf -- "$dir" ;;
-    esac
-}
-
-# A LAN is stale when its owner is gone (a crashed or killed test run).
-cleanup_stale() {
-    local entry tag owner dir ns
-    if [ -d "$REGISTRY" ]; then
-        for entry in "$REGISTRY"/*; do
-            [ -f "$entry" ] || continue
-            tag=$(basename "$entry")
-            owner=${tag%%-*}
-            alive "$owner" && continue
-            dir=$(cat "$entry")
-            if [ -f "$dir/env" ]; then
-                teardown "$dir" || true
-            else
-                remove_ns "qftl-$tag-mac"
-                remove_ns "qftl-$tag-phone"
-                rm -f "$entry"
-            fi
-        done
-    fi
-    # Namespaces left without a registry entry.
-    for ns in $(ip netns list | awk '{print $1}' | grep -E '^qftl-[0-9]+-[0-9]+-(mac|phone)$' || true); do
-        tag=${ns#qftl-}
-        owner=${tag%%-*}
-        alive "$owner" || remove_ns "$ns"
-    done
-}
-
-bus_config() {
-    local socket="$1"
-    cat <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-EOF
-}
-
-avahi_config() {
-    local host="$1" ifname="$2"
-    cat <<EOF
-[server]
-host-name=$host
-domain-name=local
-use-ipv4=yes
-use-ipv6=yes
-allow-interfaces=$ifname
-enable-dbus=yes
-disallow-other-stacks=no
-ratelimit-interval-usec=1000000
-ratelimit-burst=1000
-
-[wide-area]
-enable-wide-area=no
-
-[publish]
-publish-addresses=yes
-publish-hinfo=no
-publish-workstation=no
-publish-domain=no
-publish-aaaa-on-ipv4=yes
-publish-a-on-ipv6=no
-
-[reflector]
-enable-reflector=no
-
-[rlimits]
-EOF
-}
-
-wait_for_bus() {
-    local bus="$1" pid="$2"
-    for _ in $(seq $READY_TIMEOUT_TENTHS); do
-        alive "$pid" || return 1
-        if dbus-send --bus="$bus" --print-reply --dest=org.freedesktop.DBus / \
-               org.freedesktop.DBus.GetId >/dev/null 2>&1; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
+    rm -rf -- "$QF_LAN_DIR"
 }
 
 start_bus() {
-    local dir="$1" side="$2" ns bus pid
-    ns=$(side_ns "$side")
-    bus_config "$dir/$side/bus" >"$dir/$side/bus.conf"
-    ip netns exec "$ns" dbus-daemon --config-file="$dir/$side/bus.conf" --nofork \
-        --nopidfile --nosyslog </dev/null >"$dir/$side/bus.log" 2>&1 &
-    pid=$!
-    echo "$pid" >"$dir/$side/bus.pid"
-    wait_for_bus "unix:path=$dir/$side/bus" "$pid" ||
-        die "$side bus did not start: $(cat "$dir/$side/bus.log")"
+    local d="$QF_LAN_DIR/$1"
+    printf '<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth>%s</busconfig>\n' \
+        "$d/bus" '<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy>' >"$d/bus.conf"
+    ip netns exec "$(side_ns "$1")" dbus-daemon --config-file="$d/bus.conf" --nofork --nopidfile \
+        </dev/null >"$d/bus.log" 2>&1 &
+    retry dbus-send --reply-timeout=1000 --bus="unix:path=$d/bus" --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId >/dev/null 2>&1 ||
+        die "$1 bus did not start: $(cat "$d/bus.log")"
 }
 
-daemon_state() {
-    local bus="$1"
-    dbus-send --bus="$bus" --print-reply=literal --dest=org.freedesktop.Avahi / \
-        org.freedesktop.Avahi.Server.GetState 2>/dev/null | awk '{print $2}'
+daemon_running() {
+    dbus-send --reply-timeout=1000 --bus="unix:path=$QF_LAN_DIR/$1/bus" --print-reply=literal --dest=org.freedesktop.Avahi / \
+        org.freedesktop.Avahi.Server.GetState 2>/dev/null | grep -q 'int32 2'
 }
 
 start_daemon() {
-    local dir="$1" side="$2" ns bus ifname host pid
-    ns=$(side_ns "$side")
-    bus=$(side_bus "$side")
-    ifname=$(side_if "$side")
-    host=$(side_host "$side")
-    if [ -f "$dir/$side/avahi.pid" ] && alive "$(cat "$dir/$side/avahi.pid")"; then
-        die "$side avahi-daemon already runs"
-    fi
-    mkdir -p "$dir/$side/run" "$dir/$side/services"
-    # A killed daemon leaves its pid file; while that pid is an unreaped
-    # zombie, a new daemon would take it for a running one.
-    rm -f "$dir/$side/run/pid"
-    : >"$dir/$side/hosts"
-    avahi_config "$host" "$ifname" >"$dir/$side/avahi-daemon.conf"
-    # A private mount namespace: /run is a fresh tmpfs there (so the real
-    # system bus socket and any system avahi-daemon's runtime directory are out
-    # of reach), /run/avahi-daemon is this side's own directory, and the static
-    # service and host files are empty.
-    # shellcheck disable=SC2016 # $1 is expanded by the inner shell
-    ip netns exec "$ns" unshare --mount --propagation private \
-        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DBUS_SYSTEM_BUS_ADDRESS="$bus" \
-        sh -c 'mount -t tmpfs -o mode=0755,size=1m quillfen-run /run &&
-               mkdir /run/avahi-daemon &&
-               mount --bind "$1/run" /run/avahi-daemon &&
-               mount --bind "$1/services" /etc/avahi/services &&
-               mount --bind "$1/hosts" /etc/avahi/hosts &&
-               exec avahi-daemon --no-chroot --no-drop-root --no-rlimits --no-proc-title \
-                    -f "$1/avahi-daemon.conf"' sh "$dir/$side" \
-        </dev/null >>"$dir/$side/avahi.log" 2>&1 &
-    pid=$!
-    echo "$pid" >"$dir/$side/avahi.pid"
-    for _ in $(seq $READY_TIMEOUT_TENTHS); do
-        alive "$pid" || die "$side avahi-daemon exited: $(tail -n 20 "$dir/$side/avahi.log")"
-        [ "$(daemon_state "$bus")" = 2 ] && return 0
-        sleep 0.1
-    done
-    die "$side avahi-daemon did not reach the running state: $(tail -n 20 "$dir/$side/avahi.log")"
+    local d="$QF_LAN_DIR/$1" interface=en0
+    [ "$1" = mac ] || interface=eth0
+    alive "$(cat "$d/avahi.pid" 2>/dev/null)" && die "$1 avahi-daemon already runs"
+    printf '[server]\nhost-name=qf-%s\nallow-interfaces=%s\nratelimit-interval-usec=1000000\nratelimit-burst=1000\n' \
+        "$1" "$interface" >"$d/avahi.conf"
+    # A fresh /run in a mount namespace of its own: the daemon's pid file and
+    # socket are private, and the real system bus socket is out of reach.
+    # shellcheck disable=SC2016 # $0 is the inner shell's
+    ip netns exec "$(side_ns "$1")" unshare --mount env -i PATH="$PATH" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$d/bus" \
+        sh -c 'mount -t tmpfs run /run && mkdir /run/avahi-daemon &&
+               exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$0"' "$d/avahi.conf" \
+        </dev/null >>"$d/avahi.log" 2>&1 &
+    echo $! >"$d/avahi.pid"
+    retry daemon_running "$1" || die "$1 avahi-daemon did not come up: $(tail -n 20 "$d/avahi.log")"
 }
 
 kill_daemon() {
-    local dir="$1" side="$2" signal="${3:-KILL}" pid
-    [ -f "$dir/$side/avahi.pid" ] || die "no $side avahi-daemon"
-    pid=$(cat "$dir/$side/avahi.pid")
-    kill -"$signal" "$pid" 2>/dev/null || true
-    for _ in $(seq $READY_TIMEOUT_TENTHS); do
-        alive "$pid" || { rm -f "$dir/$side/avahi.pid"; return 0; }
-        sleep 0.1
-    done
-    die "$side avahi-daemon (pid $pid) did not exit"
+    local pid
+    pid=$(cat "$QF_LAN_DIR/$1/avahi.pid" 2>/dev/null) || die "no $1 avahi-daemon"
+    kill -"${2:-KILL}" "$pid" 2>/dev/null || true
+    retry dead "$pid" || die "$1 avahi-daemon (pid $pid) did not exit"
+    rm -f "$QF_LAN_DIR/$1/avahi.pid"
+}
+
+# Runs CMD on that side: its namespace, its bus, its own host name, and no
+# /etc/machine-info of this machine's.
+run_on() {
+    local host="qf-$2" bus
+    load "$1"
+    bus="unix:path=$QF_LAN_DIR/$2/bus"
+    set -- "$(side_ns "$2")" "${@:3}"
+    # shellcheck disable=SC2016 # $0 is the inner shell's
+    exec ip netns exec "$1" unshare --uts --mount sh -c 'hostname "$0" &&
+        { [ ! -e /etc/machine-info ] || mount --bind /dev/null /etc/machine-info; } && exec "$@"' \
+        "$host" env DBUS_SYSTEM_BUS_ADDRESS="$bus" "${@:2}"
 }
 
 up() {
-    local dir="$1" owner="${2:-$PPID}" tag
-    need_root
+    local dir="$1" owner="${2:-$PPID}" ns tag
+    [ "$(id -u)" = 0 ] || die "must run as root"
     [ -e "$dir" ] && die "$dir exists"
-    cleanup_stale
-    mkdir -p "$REGISTRY"
-    for _ in $(seq 100); do
-        tag="$owner-$RANDOM"
-        [ -e "$REGISTRY/$tag" ] && continue
-        ip netns list | awk '{print $1}' | grep -qE "^qftl-$tag-(mac|phone)\$" && continue
-        break
+    # LANs whose owner has died (a crashed or killed run).
+    for ns in $(ip netns list | grep -oE '^qftl-[0-9]+-[0-9]+-(mac|phone)' || true); do
+        tag=${ns#qftl-}
+        alive "${tag%%-*}" || remove_ns "$ns"
     done
+    tag="$owner-$RANDOM"
     mkdir -p "$dir/mac" "$dir/phone"
     dir=$(cd "$dir" && pwd)
-    echo "$dir" >"$REGISTRY/$tag"
-    cat >"$dir/env" <<EOF
-QF_LAN_DIR=$dir
-QF_LAN_TAG=$tag
-QF_LAN_OWNER=$owner
-QF_MAC_NS=qftl-$tag-mac
-QF_PHONE_NS=qftl-$tag-phone
-QF_MAC_IF=en0
-QF_PHONE_IF=eth0
-QF_MAC_BUS=unix:path=$dir/mac/bus
-QF_PHONE_BUS=unix:path=$dir/phone/bus
-QF_MAC_IPV4=192.0.2.10
-QF_MAC_IPV6=2001:db8::10
-QF_PHONE_IPV4=192.0.2.20
-QF_PHONE_IPV6=2001:db8::20
-EOF
-    load_env "$dir"
-    # From here on a failure tears down what was built.
-    trap 'teardown "$QF_LAN_DIR" >/dev/null 2>&1 || true' ERR EXIT
-
-    ip netns add "$QF_MAC_NS"
-    ip netns add "$QF_PHONE_NS"
-    local ns
+    printf 'QF_LAN_DIR=%s\nQF_MAC_NS=qftl-%s-mac\nQF_PHONE_NS=qftl-%s-phone\n' "$dir" "$tag" "$tag" >"$dir/env"
+    load "$dir"
+    trap 'down "$QF_LAN_DIR" >/dev/null 2>&1 || true' EXIT
     for ns in "$QF_MAC_NS" "$QF_PHONE_NS"; do
-        # Addresses are usable at once: no duplicate address detection, which
-        # would otherwise make the daemons re-probe while they start.
-        ip netns exec "$ns" sysctl -q -w net.ipv6.conf.all.accept_dad=0 \
-            net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.default.dad_transmits=0 \
-            net.ipv6.conf.all.forwarding=0
+        ip netns add "$ns"
+        # Addresses usable at once: no duplicate address detection.
+        ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
         ip -n "$ns" link set lo up
     done
-    ip link add name "$QF_MAC_IF" netns "$QF_MAC_NS" type veth \
-        peer name "$QF_PHONE_IF" netns "$QF_PHONE_NS"
-    ip -n "$QF_MAC_NS" link set "$QF_MAC_IF" multicast on up
-    ip -n "$QF_PHONE_NS" link set "$QF_PHONE_IF" multicast on up
-    ip -n "$QF_MAC_NS" addr add "$QF_MAC_IPV4/24" dev "$QF_MAC_IF"
-    ip -n "$QF_MAC_NS" addr add "$QF_MAC_IPV6/64" dev "$QF_MAC_IF" nodad
-    ip -n "$QF_PHONE_NS" addr add "$QF_PHONE_IPV4/24" dev "$QF_PHONE_IF"
-    ip -n "$QF_PHONE_NS" addr add "$QF_PHONE_IPV6/64" dev "$QF_PHONE_IF" nodad
-
-    start_bus "$dir" mac
-    start_bus "$dir" phone
-    start_daemon "$dir" mac
-    start_daemon "$dir" phone
-    trap - ERR EXIT
+    ip link add en0 address 02:00:00:00:00:10 netns "$QF_MAC_NS" type veth peer eth0 netns "$QF_PHONE_NS"
+    ip -n "$QF_MAC_NS" link set en0 up
+    ip -n "$QF_MAC_NS" addr add 192.0.2.10/24 dev en0
+    ip -n "$QF_MAC_NS" addr add 2001:db8::10/64 dev en0
+    ip -n "$QF_PHONE_NS" link set eth0 up
+    ip -n "$QF_PHONE_NS" addr add 192.0.2.20/24 dev eth0
+    ip -n "$QF_PHONE_NS" addr add 2001:db8::20/64 dev eth0
+    for side in mac phone; do
+        start_bus "$side"
+        start_daemon "$side"
+    done
+    trap - EXIT
     echo "$dir"
 }
 
 cmd="${1:-}"
 [ $# -gt 0 ] && shift
-case "$cmd" in
-    up)
-        [ $# -ge 1 ] || die "usage: testlan.sh up DIR [OWNER_PID]"
-        up "$@"
-        ;;
-    down)
-        [ $# -eq 1 ] || die "usage: testlan.sh down DIR"
-        need_root
-        [ -f "$1/env" ] || exit 0
-        teardown "$1"
-        ;;
-    start-daemon)
-        [ $# -eq 2 ] || die "usage: testlan.sh start-daemon DIR mac|phone"
-        load_env "$1"
-        start_daemon "$QF_LAN_DIR" "$2"
-        ;;
-    kill-daemon)
-        [ $# -ge 2 ] || die "usage: testlan.sh kill-daemon DIR mac|phone [SIGNAL]"
-        load_env "$1"
-        kill_daemon "$QF_LAN_DIR" "$2" "${3:-KILL}"
-        ;;
-    exec)
-        [ $# -ge 3 ] || die "usage: testlan.sh exec DIR mac|phone CMD..."
-        load_env "$1"
-        side="$2"
-        shift 2
-        exec ip netns exec "$(side_ns "$side")" env DBUS_SYSTEM_BUS_ADDRESS="$(side_bus "$side")" "$@"
-        ;;
-    browse)
+case "$cmd:$#" in
+    up:[12]) up "$@" ;;
+    down:1) [ ! -f "$1/env" ] || down "$1" ;;
+    start-daemon:2) load "$1" && start_daemon "$2" ;;
+    kill-daemon:[23]) load "$1" && kill_daemon "$2" "${3:-KILL}" ;;
+    exec:*) [ $# -ge 3 ] || die "usage: testlan.sh exec DIR mac|phone CMD..."; run_on "$@" ;;
+    browse:*)
         [ $# -ge 1 ] || die "usage: testlan.sh browse DIR [ARGS...]"
-        load_env "$1"
+        dir="$1"
         shift
         [ $# -gt 0 ] || set -- -r -p -t -k _quillfen._tcp
-        exec ip netns exec "$QF_PHONE_NS" env DBUS_SYSTEM_BUS_ADDRESS="$QF_PHONE_BUS" avahi-browse "$@"
-        ;;
-    addr)
-        [ $# -eq 3 ] || die "usage: testlan.sh addr DIR add|del CIDR"
-        load_env "$1"
-        case "$2" in
-            add)
-                case "$3" in
-                    *:*) ip -n "$QF_MAC_NS" addr add "$3" dev "$QF_MAC_IF" nodad ;;
-                    *) ip -n "$QF_MAC_NS" addr add "$3" dev "$QF_MAC_IF" ;;
-                esac
-                ;;
-            del) ip -n "$QF_MAC_NS" addr del "$3" dev "$QF_MAC_IF" ;;
-            *) die "usage: testlan.sh addr DIR add|del CIDR" ;;
-        esac
-        ;;
-    cleanup-stale)
-        need_root
-        cleanup_stale
+        run_on "$dir" phone avahi-browse "$@"
         ;;
     *)
         sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2

@@ -4,7 +4,6 @@
 #include "platform/RunningApplications.h"
 #include "support/CharlesCommandLines.h"
 #include "support/QtPrinters.h"
-#include "support/RunningProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,23 +69,24 @@ TEST(RunningApplicationsSystem, FindsBundledAndScriptedProcesses)
 TEST(RunningApplicationsSystem, CharlesUnderEachCommandLine)
 {
     QTemporaryDir dir;
-    std::vector<std::unique_ptr<RunningProgram>> standIns;
+    std::vector<std::unique_ptr<QProcess>> standIns; // killed when they go
     for (const CharlesCommandLine &c : charlesCommandLines) {
         const QString executable = dir.filePath(QFileInfo(c.executable).fileName());
         QFile::copy(QStringLiteral(QUILLFEN_BINARY_DIR "/tests/tools/fake_proxy"), executable);
-        standIns.push_back(std::make_unique<RunningProgram>(QStringList{executable, "--as", "0"} + c.arguments()));
-        ASSERT_TRUE(standIns.back()->waitForLineStartingWith("listening ", std::chrono::seconds(5)));
+        standIns.push_back(std::make_unique<QProcess>());
+        standIns.back()->start(executable, QStringList{"--as", "0"} + c.arguments());
+        ASSERT_TRUE(standIns.back()->waitForReadyRead(5000)) << "no \"listening PORT\" line";
     }
     const std::vector<RunningApplication> apps = runningApplications();
     for (size_t i = 0; i < standIns.size(); ++i) {
         const CharlesCommandLine &c = charlesCommandLines[i];
         SCOPED_TRACE(c.commandLine.toStdString());
-        const RunningApplication *app = find(apps, standIns[i]->pid());
+        const RunningApplication *app = find(apps, standIns[i]->processId());
         ASSERT_TRUE(app);
         EXPECT_EQ(app->bundleIdentifier, c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt);
         if (c.isCharles) { // *:PORT, in /proc/net/tcp6 only
             EXPECT_EQ(listeningPorts(app->processIdentifier),
-                      QList<qint64>{standIns[i]->lines()[0].mid(10).toLongLong()});
+                      QList<qint64>{standIns[i]->readAllStandardOutput().mid(10).trimmed().toLongLong()});
         }
     }
 }

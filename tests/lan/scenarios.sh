@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# What real machines do to the program, in the test LAN (tests/support/testlan.sh):
+# the whole program (QuillfenMac --cli) or the Avahi publisher alone
+# (tests/tools/publisher_tool) on the mac side, beside stand-in proxies, looked
+# at by the phone's avahi-browse. Each scenario is a table of steps:
+#
+#   step ACTION SAID SEEN
+#
+# ACTION is shell code. SAID is a pattern for everything the program (or the
+# tool) says after it, its lines joined by "|". SEEN, unless empty, is a
+# pattern that every line a fresh look on the phone finds for the instance
+# $name must match: "PROTOCOL HOST PORT TXT", the TXT field as avahi-browse
+# prints it (last string first), @id@ standing for the stored machine id; "-"
+# when nothing is found; "mac:..." to look on the mac side instead. Both are
+# waited for. Patterns are those of bash's [[ == ]], extended globs included.
+#
+#   scenarios.sh BUILD_DIR SCENARIO      (as root; exit status 77: cannot run here)
+# shellcheck disable=SC2016 # actions are expanded when they run
+set -euo pipefail
+
+build=$1
+lan_tool="$(cd "$(dirname "$0")/.." && pwd)/support/testlan.sh"
+[ "$(id -u)" = 0 ] || { echo "the test LAN needs root" >&2; exit 77; }
+for program in ip unshare dbus-daemon avahi-daemon avahi-browse avahi-publish; do
+    command -v "$program" >/dev/null || { echo "the test LAN needs $program" >&2; exit 77; }
+done
+work=$(mktemp -d /tmp/quillfen-lan.XXXXXX)
+lan="$work/lan" config="$work/QuillfenMac.conf" said=program mark=0 name="" id=""
+trap '"$lan_tool" down "$lan" >/dev/null 2>&1 || true; rm -rf -- "$work"' EXIT
+: >"$work/program.out"
+
+# Actions.
+# Starts CMD on SIDE in the background as WHO (output in $work/WHO.out, .err).
+start() {
+    local who=$1 side=$2
+    shift 2
+    { exec "$lan_tool" exec "$lan" "$side" env XDG_CONFIG_HOME="$work" "$@"; } \
+        <"${input:-/dev/null}" >"$work/$who.out" 2>"$work/$who.err" &
+    echo $! >"$work/$who.pid"
+}
+stop() { kill -"${2:-TERM}" "$(cat "$work/$1.pid")"; wait "$(cat "$work/$1.pid")" 2>/dev/null || true; }
+program() { start program mac "$build/QuillfenMac" "$@"; said=program mark=0; }
+publisher() {
+    mkfifo "$work/in"
+    exec 3<>"$work/in"
+    input="$work/in" start publisher mac "$build/tests/tools/publisher_tool" "$@"
+    said=publisher mark=0
+}
+send() { printf '%s\n' "$@" >&3; }
+# A stand-in proxy, WHO, listening on PORT from FOLDER/Contents/MacOS/Charles.
+proxy() {
+    mkdir -p "$work/$2/Contents/MacOS"
+    cp "$build/tests/tools/fake_proxy" "$work/$2/Contents/MacOS/Charles"
+    start "$1" mac "$work/$2/Contents/MacOS/Charles" "$3"
+}
+daemon() { "$lan_tool" "$1-daemon" "$lan" mac ${2:+"$2"}; }
+mac() { "$lan_tool" exec "$lan" mac "$@"; }
+
+# Expectations.
+publishing() { echo "正在发布设备发现信息 · Charles :$1"; }
+published() { echo "可被 iPhone 发现 · Charles :$1"; }
+fails() { echo "设备发现发布失败，请检查本地网络权限（\\[\"errorCode\": $1, \"errorDomain\": 1\\]）"; }
+waiting='等待 Charles 启动' quit='Charles 已关闭，等待重新启动。' no_address='未找到可用的 Wi-Fi 或有线地址'
+routable=192.0.2.10,2001:db8::10
+record() { echo "IPv? qf-mac.local $1 \"addresses=$2\" \"version=1\" \"name=qf-mac\" \"id=@id@\""; }
+
+# Runs CHECK until it succeeds, for at most 30 s.
+eventually() { for _ in $(seq 60); do "$@" && return 0; sleep 0.5; done; return 1; }
+said_matches() {
+    local lines
+    lines=$(wc -l <"$work/$said.out")
+    got=$(tail -n +"$((mark + 1))" "$work/$said.out" | head -n "$((lines - mark))" | paste -sd'|')
+    next_mark=$lines
+    # shellcheck disable=SC2053 # a pattern
+    [[ $got == $1 ]]
+}
+seen_matches() {
+    local side=phone want=${1//@id@/$id} line kind protocol instance host port txt
+    [[ $want == mac:* ]] && side=mac want=${want#mac:}
+    seen=$("$lan_tool" exec "$lan" "$side" avahi-browse -r -p -t -k _quillfen._tcp 2>/dev/null |
+        while IFS=';' read -r kind _ protocol instance _ _ host _ port txt; do
+            [ "$kind" = = ] && [ "$instance" = "$name" ] && echo "$protocol $host $port $txt"
+        done || true)
+    [ "$want" = - ] && { [ -z "$seen" ]; return; }
+    [ -n "$seen" ] || return 1
+    while IFS= read -r line; do
+        # shellcheck disable=SC2053 # a pattern
+        [[ $line == $want ]] || return 1
+    done <<<"$seen"
+}
+fail() {
+    printf 'FAIL: %s\n--- %s said:\n' "$1" "$said" >&2
+    cat "$work/$said.out" "$work/$said.err" >&2 || true
+    exit 1
+}
+step() {
+    echo "$(date +%T.%N | cut -c1-12) step: $1"
+    eval "$1" || fail "the action failed: $1"
+    eventually said_matches "$2" || fail "after: $1
+said:     $got
+expected: $2"
+    mark=$next_mark
+    id=$(sed -n 's/^Quillfen\.machineID=//p' "$config" 2>/dev/null || true)
+    [ -n "$name" ] || [ -z "$id" ] || name="Quillfen-${id:0:8}"
+    [ -z "$3" ] || eventually seen_matches "$3" || fail "after: $1
+found for $name:
+$seen
+expected: $3"
+}
+
+# The whole program. A stand-in started some other way (another folder, a
+# launcher script) is one more row: `start WHO mac COMMAND...`, then `stop WHO`.
+scenario_Program() {
+    step 'program --cli'                                    "$waiting"                             -
+    step 'proxy impostor Proxy.app 8888; sleep 4'           ''                                     -
+    step 'stop impostor; proxy charles Charles.app 8888'    "$(publishing 8888)|$(published 8888)" "$(record 8888 $routable)"
+    step 'stop charles KILL'                                "$quit"                                -
+    step 'proxy charles Charles.app 8888'                   "$(publishing 8888)|$(published 8888)" "$(record 8888 $routable)"
+    step 'stop program KILL'                                ''                                     -
+    step 'stop charles; program --port 9999'                "$waiting"                             -
+    step 'proxy charles Charles.app 9999'                   "$(publishing 9999)|$(published 9999)" "$(record 9999 $routable)"
+    step 'stop charles; sleep 4'                            "$quit"                                -
+}
+
+# Charles 4 as its .deb starts it: /usr/bin/charles, a bash script, runs the
+# Java VM as a child without exec and stays, with the lower pid.
+scenario_Launcher() {
+    local lib=/usr/lib/charles-proxy
+    echo "$build/tests/tools/fake_proxy --as 8888 $lib/jdk/bin/java -Xmx1024M -Dcharles.config=~/.charles.config" \
+        "-Djava.library.path=$lib -jar $lib/charles.jar" >"$work/charles"
+    step 'program --cli'                                    "$waiting"                             -
+    step 'start charles mac bash -e "$work/charles"'        "$(publishing 8888)|$(published 8888)" "$(record 8888 $routable)"
+    step 'kill -0 "$(cat "$work/charles.pid")"'             ''                                     "$(record 8888 $routable)"
+    step 'stop charles'                                     "$quit"                                -
+}
+
+scenario_Daemon() {
+    step 'daemon kill TERM; proxy charles Charles.app 8888; program --cli' "$(publishing 8888)|$(fails -26)*" -
+    step 'daemon start'                                     "*$(published 8888)"                   "$(record 8888 $routable)"
+    step 'daemon kill'                                      "$(fails -23)*"                        ''
+    step 'daemon start'                                     "*$(published 8888)"                   "mac:$(record 8888 $routable)"
+}
+
+scenario_Addresses() {
+    local republished
+    republished="$(publishing 8888)|*$(published 8888)"
+    step 'proxy charles Charles.app 8888; program --cli'    "$republished"                         "$(record 8888 $routable)"
+    step 'mac ip addr add 198.51.100.7/24 dev en0'          "$republished"                         "$(record 8888 192.0.2.10,198.51.100.7,2001:db8::10)"
+    step 'mac ip addr del 198.51.100.7/24 dev en0'          "$republished"                         "$(record 8888 $routable)"
+    # The mac has no IPv4 left to say goodbye over: the phone keeps what it heard over IPv4.
+    step 'mac ip addr flush dev en0 scope global'           "$republished"                         "@(IPv4 *|$(record 8888 fe80::ff:fe00:10))"
+    step 'mac ip link set en0 down'                         "$no_address"                          mac:-
+    step 'mac sh -c "ip link set en0 up && ip addr add 192.0.2.10/24 dev en0 && ip addr add 2001:db8::10/64 dev en0"' \
+                                                            "$republished"                         "$(record 8888 $routable)"
+}
+
+# Another machine holds our instance name (a copied preferences file carries the id along).
+scenario_NameHeld() {
+    name=Quillfen-C0111DE0
+    step 'printf "[General]\nQuillfen.machineID=C0111DE0-0000-4000-8000-000000000001\n" >"$config"
+          start holder phone avahi-publish -s $name _quillfen._tcp 7777 x=other' \
+                                                            ''                                     'mac:IPv? qf-phone.local 7777 "x=other"'
+    step 'proxy charles Charles.app 8888; program --cli; sleep 7' \
+                                                            "$(publishing 8888)|$(fails -8)!(*$(published 8888)*)" 'IPv? qf-phone.local 7777 "x=other"'
+    step 'stop holder'                                      "*$(published 8888)"                   "$(record 8888 $routable)"
+}
+
+# The publisher alone.
+scenario_PublisherRecords() {
+    publisher
+    step 'name=Quillfen-1234ABCD; send "publish $name 8888 id=1234ABCD name=Lab-Mac version=1"' \
+                                                            '1 published'                          'IPv? qf-mac.local 8888 "version=1" "name=Lab-Mac" "id=1234ABCD"'
+    step 'send stop'                                        ''                                     -
+    step 'name=Quillfen-E5CA9E00; send "publish $name 8888 name=Jürgen\"s;a\\b empty= flag"' \
+                                                            '2 published'                          'IPv? qf-mac.local 8888 "flag" "empty=" "name=J\\195\\188rgen\\"s;a\\\\b"'
+    step 'send drop'                                        ''                                     -
+    step 'name=Quillfen-00000000; send "publish $name 9999"' '3 published'                         'IPv? qf-mac.local 9999 '
+    # Withdrawn while the daemon still probes: nothing ever shows.
+    step 'name=Quillfen-570P5700; send "publish $name 8888" stop "publish $name 8888" drop; sleep 3' \
+                                                            ''                                     -
+}
+
+scenario_PublisherDaemon() {
+    publisher
+    # A failed service destroyed before its event comes says nothing.
+    step 'daemon kill; send "publish Quillfen-D0000000 8888" drop "publish Quillfen-D0000001 8888"' '2 failed -26' ''
+    # The client notices the daemon from the event loop.
+    step 'daemon start; sleep 2; name=Quillfen-D0000002; send "publish $name 8888"' '3 published'  'IPv? qf-mac.local 8888 *'
+    step 'daemon kill'                                      '3 failed -23'                         ''
+    step 'send drop "publish Quillfen-D0000003 8888"'       '4 failed -26'                         ''
+    step 'daemon start; sleep 2; name=Quillfen-D0000004; send "publish $name 9999"' '5 published'  'IPv? qf-mac.local 9999 '
+}
+
+scenario_PublisherCollision() {
+    publisher
+    name=Quillfen-C0111DE0
+    step 'start holder phone avahi-publish -s $name _quillfen._tcp 7777 x=phone' '' 'mac:IPv? qf-phone.local 7777 "x=phone"'
+    # Another port: records equal to the holder's would merely be shared.
+    step 'send "publish $name 9999"'                        '1 failed -8'                          ''
+    step 'name=Quillfen-C0111DE1; send "publish $name 8888"' '2 published'                         ''
+    step 'send "publish $name 9999"; sleep 1'               '3 failed -8'                          'IPv? qf-mac.local 8888 *'
+}
+
+scenario_PublisherTimeout() {
+    publisher 500
+    # Probing takes the daemon most of a second; frozen, it never ends.
+    step 'send "publish Quillfen-71E00000 8888" "run kill -STOP $(cat "$lan/mac/avahi.pid")"' '1 failed -15' ''
+    step 'kill -CONT "$(cat "$lan/mac/avahi.pid")"; sleep 2' ''                                     ''
+}
+
+scenario_PublisherHostName() {
+    publisher
+    name=Quillfen-4057C4A6
+    step 'send "publish $name 8888"'                        '1 published'                          'IPv? qf-mac.local 8888 *'
+    step 'mac avahi-set-host-name qf-mac2'                  '1 failed -2'                          ''
+    step 'send drop "publish $name 8888"'                   '2 published'                          'IPv? qf-mac2.local 8888 *'
+}
+
+"$lan_tool" up "$lan" $$ >/dev/null
+"scenario_$2"
+if [ "$said" = publisher ]; then
+    send quit
+    wait "$(cat "$work/publisher.pid")" || fail "publisher_tool ended with status $?"
+fi
+echo "scenario $2 passed"
