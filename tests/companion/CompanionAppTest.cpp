@@ -81,7 +81,7 @@ struct Fixture
     QList<QAction *> entries() const { return companion->menuForTesting()->actions(); }
     QString statusLine() const { return entries().at(1)->text(); }
     QString portLine() const { return entries().at(3)->text(); }
-    FakeService &published() const { return host->fakePublisher.latest(); }
+    FakeServiceRecord &published() const { return host->fakePublisher.latest(); }
 };
 
 TEST(CompanionMenu, SevenEntriesInOrderWithTitlesStatesAndShortcuts)

@@ -56,14 +56,4 @@ TEST(SingleCopyLock, UnwritableFolderIsReportedNotTakenForAnotherCopy)
     EXPECT_EQ(lock.acquire(), SingleCopyLock::Outcome::Unavailable);
 }
 
-TEST(SingleCopyLock, DefaultPathIsInTheRuntimeFolder)
-{
-    QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray previous = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    EXPECT_EQ(SingleCopyLock::defaultPath(), runtime.filePath(QStringLiteral("QuillfenMac.lock")));
-    qputenv("XDG_RUNTIME_DIR", previous);
-}
-
 } // namespace

@@ -2,7 +2,7 @@
 
 // A host for the advertiser that the test controls: which applications run,
 // which ports they listen on, which addresses the computer has, and a
-// publisher whose services record what was done to them and whose events the
+// publisher that records what was done to each service and whose events the
 // test delivers.
 
 #include "advertiser/Advertiser.h"
@@ -17,64 +17,52 @@
 // service itself.
 struct FakeServiceRecord
 {
-    bool stopped = false;
-    bool destroyed = false;
-};
-
-struct FakeService final : NetService
-{
     QString domain, type, name;
     qint32 port = 0;
     NetServiceDelegate *delegate = nullptr;
     QByteArray txt;
-    bool published = false;
-    bool stopped = false;
-    FakeServiceRecord *record = nullptr;
+    bool published = false, stopped = false, destroyed = false;
+    NetService *service = nullptr; // compared, never followed, once destroyed
 
-    ~FakeService() override
-    {
-        if (record)
-            record->destroyed = true;
-    }
-    void setDelegate(NetServiceDelegate *d) override { delegate = d; }
-    void setTXTRecordData(const QByteArray &data) override { txt = data; }
-    void publish() override { published = true; }
-    void stop() override
-    {
-        stopped = true;
-        if (record)
-            record->stopped = true;
-    }
+    // Events as the publisher delivers them, later and from the event loop.
+    void didPublish() { delegate->netServiceDidPublish(service); }
+    void didNotPublish(const ErrorDictionary &error) { delegate->netServiceDidNotPublish(service, error); }
+};
 
-    // Events as the publisher would deliver them later.
-    void didPublish() { delegate->netServiceDidPublish(this); }
-    void didNotPublish(const ErrorDictionary &error) { delegate->netServiceDidNotPublish(this, error); }
+struct FakeService final : NetService
+{
+    explicit FakeService(FakeServiceRecord &record)
+        : r(record)
+    {
+        r.service = this;
+    }
+    ~FakeService() override { r.destroyed = true; }
+    void setDelegate(NetServiceDelegate *d) override { r.delegate = d; }
+    void setTXTRecordData(const QByteArray &data) override { r.txt = data; }
+    void publish() override { r.published = true; }
+    void stop() override { r.stopped = true; }
+    FakeServiceRecord &r;
 };
 
 struct FakePublisher final : NetServicePublisher
 {
-    // Every service ever created, newest last. The advertiser owns them: look
-    // at one only while isAlive() says it still exists.
-    std::vector<FakeService *> created;
-    std::vector<std::unique_ptr<FakeServiceRecord>> records;
+    // Every service ever created, newest last.
+    std::vector<std::unique_ptr<FakeServiceRecord>> created;
 
     std::unique_ptr<NetService> createService(const QString &domain, const QString &type, const QString &name,
                                               qint32 port) override
     {
-        auto service = std::make_unique<FakeService>();
-        service->domain = domain;
-        service->type = type;
-        service->name = name;
-        service->port = port;
-        records.push_back(std::make_unique<FakeServiceRecord>());
-        service->record = records.back().get();
-        created.push_back(service.get());
-        return service;
+        auto record = std::make_unique<FakeServiceRecord>();
+        record->domain = domain;
+        record->type = type;
+        record->name = name;
+        record->port = port;
+        created.push_back(std::move(record));
+        return std::make_unique<FakeService>(*created.back());
     }
-
-    bool isAlive(size_t index) const { return !records.at(index)->destroyed; }
-    bool wasStopped(size_t index) const { return records.at(index)->stopped; }
-    FakeService &latest() { return *created.back(); }
+    bool isAlive(size_t index) const { return !created.at(index)->destroyed; }
+    bool wasStopped(size_t index) const { return created.at(index)->stopped; }
+    FakeServiceRecord &latest() { return *created.back(); }
 };
 
 struct FakeHost final : AdvertiserHost
@@ -85,14 +73,10 @@ struct FakeHost final : AdvertiserHost
     std::optional<QString> displayName = QStringLiteral("Test Computer");
     FakePublisher fakePublisher;
     int cycles = 0;
-    // Runs at the start of every cycle, before the applications are listed.
-    std::function<void()> onCycle;
 
     std::vector<RunningApplication> runningApplications() override
     {
         ++cycles;
-        if (onCycle)
-            onCycle();
         return applications;
     }
     QList<qint64> listeningPorts(qint32 pid) override { return ports.value(pid); }

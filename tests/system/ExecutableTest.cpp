@@ -47,42 +47,28 @@ ProgramRun run(const QString &program, const QStringList &args, int waitMs)
     return result;
 }
 
-const QByteArray shortUsage("用法：QuillfenMac [--cli | --port 8888]\n");
-
-TEST(Executable, HelpAndRejectedCommandLines)
+// Which command line means what is decided (and tested) in CommandLine; here
+// one of each kind proves the streams, the texts and the exit codes.
+TEST(Executable, HelpUsageAndRunningModes)
 {
     const ProgramRun help = run(executable, {"--help"}, 10000);
-    EXPECT_TRUE(help.exited);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out, QByteArray("用法：QuillfenMac [--cli | --port 8888]\n双击 Quillfen Mac 助手.app 可在菜单栏运行。\n"));
     EXPECT_EQ(help.err, QByteArray());
 
-    const QList<QStringList> rejected = {
-        {"--help", "--cli"}, {"-h"}, {"--port"}, {"--port", "8888", "9999"}, {"--port=8888"},
-        {"--port", "0"}, {"--port", "65536"}, {"--port", "-1"}, {"--port", "99999999999999999999"},
-        {"--port", ""}, {"--port", "8a"}, {"--port", " 8888"}, {"--port", "-"}, {"--cli", "--port", "8888"},
-        {"--CLI"}, {"--Help"}, {"cli"},
-    };
-    for (const QStringList &args : rejected) {
+    for (const QStringList &args : QList<QStringList>{{"-h"}, {"--port", "65536"}, {"--cli", "--port", "8888"}}) {
         const ProgramRun r = run(executable, args, 10000);
         const std::string label = args.join(QLatin1Char('|')).toStdString();
-        EXPECT_TRUE(r.exited) << label;
         EXPECT_EQ(r.exitCode, 2) << label;
-        EXPECT_EQ(r.err, shortUsage) << label;
+        EXPECT_EQ(r.err, QByteArray("用法：QuillfenMac [--cli | --port 8888]\n")) << label;
         EXPECT_EQ(r.out, QByteArray()) << label;
     }
-}
-
-TEST(Executable, AcceptedCommandLinesKeepRunningAndPrintAStatusLine)
-{
-    const QList<QStringList> accepted = {{}, {"--cli"}, {"--port", "8888"}, {"--port", "+8888"},
-                                         {"--port", "08888"}, {"--port", "1"}, {"--port", "65535"}};
-    for (const QStringList &args : accepted) {
+    for (const QStringList &args : QList<QStringList>{{}, {"--cli"}, {"--port", "+08888"}}) {
         const ProgramRun r = run(executable, args, 1500);
         const std::string label = args.join(QLatin1Char('|')).toStdString();
         EXPECT_FALSE(r.exited) << label;
         // The first cycle runs before the event loop: one line at once.
-        EXPECT_TRUE(r.out.endsWith('\n') && r.out.count('\n') >= 1) << label << ": " << r.out.toStdString();
+        EXPECT_TRUE(r.out.endsWith('\n')) << label << ": " << r.out.toStdString();
         EXPECT_EQ(r.err, QByteArray()) << label;
     }
 }

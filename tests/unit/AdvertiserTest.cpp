@@ -1,336 +1,306 @@
-// The advertiser's update cycle and events, driven one cycle at a time against
-// a fake host.
+// The advertiser's update cycle and events, driven step by step against a fake
+// host. Each scenario is a list of steps: what changes in the world, the
+// status lines reported, and how many services exist so far and whether one is
+// held. After every step the publisher's rules are checked: at most one live
+// registration, each replaced one stopped first, a failed one dropped without
+// stop, each new one made for the current port and addresses.
 
 #include "advertiser/Advertiser.h"
+#include "advertiser/ProxyApplication.h"
 #include "advertiser/StatusText.h"
 #include "platform/Preferences.h"
 #include "support/FakeHost.h"
+#include "support/QtPrinters.h"
 #include "support/TemporaryConfigHome.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include "support/QtPrinters.h"
-
 #include <gtest/gtest.h>
+
+#include <random>
+#include <set>
 
 namespace {
 
-const QStringList twoAddresses{QStringLiteral("192.0.2.10"), QStringLiteral("2001:db8::10")};
-const ErrorDictionary noDaemon{{QStringLiteral("errorCode"), -26}, {QStringLiteral("errorDomain"), 1}};
+using namespace StatusText;
+const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
 
-class AdvertiserTest : public ::testing::Test
+// Runs one command line at a time against an advertiser on a fake host:
+//   start | cycle | stop | setport N | charles PID [PORT,PORT|none] | quit |
+//   ports PID PORT,PORT|none | addresses A,B|none | name TEXT |
+//   published | failed | failed-empty | stray
+// Several commands may share a step, separated by ';'.
+class Driver
 {
-protected:
-    TemporaryConfigHome config;
-    FakeHost *host = nullptr;
-    std::unique_ptr<Advertiser> advertiser;
-    QStringList reports;
-
-    void make(std::optional<qint64> port = std::nullopt)
+public:
+    explicit Driver(std::optional<qint64> port)
+        : requested(port)
     {
         auto fake = std::make_unique<FakeHost>();
         host = fake.get();
-        host->addresses = twoAddresses;
+        host->addresses = {QStringLiteral("192.0.2.10"), QStringLiteral("2001:db8::10")};
         advertiser = std::make_unique<Advertiser>(port, std::move(fake));
-        // Long enough never to fire during a test: cycles are run by hand.
-        advertiser->setInterval(std::chrono::hours(1));
+        advertiser->setInterval(std::chrono::hours(1)); // cycles are run by hand
         advertiser->onStatus = [this](const QString &text) { reports << text; };
     }
-    void cycle() { AdvertiserTestAccess::update(*advertiser); }
-    // The reports since the last call.
+
+    void run(const QString &step)
+    {
+        for (const QString &command : step.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            runCommand(command.trimmed().split(QLatin1Char(' ')));
+            checkPublisherRules();
+        }
+    }
+
     QStringList take() { return std::exchange(reports, {}); }
-    FakePublisher &publisher() { return host->fakePublisher; }
+    size_t created() const { return publisher().created.size(); }
+    bool held() const { return created() > 0 && publisher().isAlive(created() - 1); }
+
+    FakeHost *host;
+    std::unique_ptr<Advertiser> advertiser;
+
+private:
+    FakePublisher &publisher() const { return host->fakePublisher; }
+
+    static QList<qint64> portList(const QString &text)
+    {
+        QList<qint64> ports;
+        if (text != QLatin1String("none"))
+            for (const QString &port : text.split(QLatin1Char(',')))
+                ports << port.toLongLong();
+        return ports;
+    }
+
+    void runCommand(const QStringList &c)
+    {
+        const QString &verb = c[0];
+        if (verb == QLatin1String("start"))
+            advertiser->start();
+        else if (verb == QLatin1String("cycle"))
+            AdvertiserTestAccess::update(*advertiser);
+        else if (verb == QLatin1String("stop"))
+            advertiser->stop();
+        else if (verb == QLatin1String("setport"))
+            advertiser->setPort(*(requested = c[1].toLongLong()));
+        else if (verb == QLatin1String("charles"))
+            host->runCharles(c[1].toInt(), c.size() > 2 ? portList(c[2]) : QList<qint64>{8888});
+        else if (verb == QLatin1String("quit"))
+            host->quitCharles();
+        else if (verb == QLatin1String("ports"))
+            host->ports[c[1].toInt()] = portList(c[2]);
+        else if (verb == QLatin1String("addresses"))
+            host->addresses = c[1] == QLatin1String("none") ? QStringList() : c[1].split(QLatin1Char(','));
+        else if (verb == QLatin1String("name"))
+            host->displayName = c.mid(1).join(QLatin1Char(' '));
+        else if (verb == QLatin1String("published"))
+            publisher().latest().didPublish();
+        else if (verb == QLatin1String("failed") || verb == QLatin1String("failed-empty")) {
+            const size_t newest = created() - 1;
+            publisher().latest().didNotPublish(verb == QLatin1String("failed") ? noDaemon() : ErrorDictionary{});
+            dropped.insert(newest);
+        } else if (verb == QLatin1String("stray")) {
+            // Events from a service that is not the held one.
+            FakeServiceRecord record{};
+            FakeService stranger(record);
+            record.delegate = publisher().created.front()->delegate;
+            record.didPublish();
+            record.didNotPublish(noDaemon());
+        } else
+            FAIL() << "unknown command " << verb.toStdString();
+    }
+
+    static ErrorDictionary noDaemon()
+    {
+        return {{QStringLiteral("errorCode"), -26}, {QStringLiteral("errorDomain"), 1}};
+    }
+
+    void checkPublisherRules()
+    {
+        const FakePublisher &p = publisher();
+        for (size_t i = 0; i + 1 < p.created.size(); ++i) {
+            EXPECT_FALSE(p.isAlive(i)) << "service " << i << " outlived its successor";
+            EXPECT_EQ(p.wasStopped(i), !dropped.count(i)) << "service " << i;
+        }
+        for (size_t i = checked; i < p.created.size(); ++i) {
+            const FakeServiceRecord &s = *p.created[i];
+            EXPECT_EQ(s.domain, QStringLiteral("local."));
+            EXPECT_EQ(s.type, QStringLiteral("_quillfen._tcp."));
+            EXPECT_EQ(s.name, QStringLiteral("Quillfen-") + advertiser->machineId().left(8));
+            EXPECT_TRUE(s.published);
+            EXPECT_TRUE(s.txt.contains("addresses=" + host->addresses.join(QLatin1Char(',')).toUtf8()));
+            EXPECT_EQ(s.port, requested.value_or(8888));
+        }
+        checked = p.created.size();
+    }
+
+    std::optional<qint64> requested;
+    QStringList reports;
+    std::set<size_t> dropped;
+    size_t checked = 0;
 };
 
-TEST_F(AdvertiserTest, AbsentProxyIsAnnouncedOnceThenQuiet)
+struct Step
 {
-    make();
-    advertiser->start();
-    EXPECT_EQ(take(), QStringList{StatusText::waitingForLaunch});
-    for (int i = 0; i < 3; ++i)
-        cycle();
-    EXPECT_EQ(take(), QStringList{});
-    EXPECT_TRUE(publisher().created.empty());
-}
+    const char *commands;
+    QStringList reports;
+    size_t created;
+    bool held;
+};
 
-TEST_F(AdvertiserTest, PublishesThenConfirmsThenWithdrawsWhenProxyQuits)
+struct Scenario
 {
-    make();
-    host->runCharles(4242);
-    advertiser->start();
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(8888)});
-    ASSERT_EQ(publisher().created.size(), 1u);
-    FakeService &service = publisher().latest();
-    EXPECT_EQ(service.domain, QStringLiteral("local."));
-    EXPECT_EQ(service.type, QStringLiteral("_quillfen._tcp."));
-    EXPECT_EQ(service.name, QStringLiteral("Quillfen-") + advertiser->machineId().left(8));
-    EXPECT_EQ(service.port, 8888);
-    EXPECT_TRUE(service.published);
+    const char *name;
+    std::optional<qint64> port;
+    std::vector<Step> steps;
+};
 
-    service.didPublish();
-    EXPECT_EQ(take(), QStringList{QStringLiteral("可被 iPhone 发现 · Charles :8888")});
+const QString proxyWaitingForPort = waitingForPort(8888);
 
-    cycle(); // nothing changed
-    EXPECT_EQ(take(), QStringList{});
-    EXPECT_EQ(publisher().created.size(), 1u);
+const Scenario scenarios[] = {
+    {"absent proxy is announced once, then quiet", {}, {
+        {"start", {waitingForLaunch}, 0, false},
+        {"cycle; cycle; cycle", {}, 0, false},
+    }},
+    {"published, confirmed, unchanged, withdrawn when Charles quits", {}, {
+        {"charles 4242; start", {publishing(8888)}, 1, true},
+        {"published", {published(8888)}, 1, true},
+        {"cycle; name Renamed", {}, 1, true},
+        {"cycle", {}, 1, true}, // the display name alone changes nothing
+        {"charles 4243; cycle", {publishing(8888)}, 2, true}, // a new process
+        {"quit; cycle", {proxyQuit}, 2, false},
+        {"cycle", {}, 2, false},
+    }},
+    {"waiting for the port is said once per process", {}, {
+        {"charles 100 80,443; start", {proxyWaitingForPort}, 0, false},
+        {"cycle", {}, 0, false},
+        {"charles 101 none; cycle", {}, 0, false}, // chosen again, dropped as a repeat
+        {"quit; cycle; charles 102 none; cycle", {waitingForLaunch, proxyWaitingForPort}, 0, false},
+        {"ports 102 8888; cycle", {publishing(8888)}, 1, true},
+        {"ports 102 none; cycle", {proxyWaitingForPort}, 1, false},
+        {"ports 102 8888; cycle", {publishing(8888)}, 2, true},
+    }},
+    {"only the requested port counts", 9999, {
+        {"charles 7 8888; start", {waitingForPort(9999)}, 0, false},
+        {"ports 7 8888,9999; cycle; published", {publishing(9999), published(9999)}, 1, true},
+    }},
+    {"no address withdraws and leaves the process alone", {}, {
+        {"start; addresses none; charles 55; cycle", {waitingForLaunch, noAddress}, 0, false},
+        {"quit; cycle", {}, 0, false}, // the not-running marker was kept
+        {"charles 56; addresses 192.0.2.10; cycle", {publishing(8888)}, 1, true},
+        {"addresses none; cycle", {noAddress}, 1, false},
+        {"addresses 192.0.2.10; cycle", {publishing(8888)}, 2, true},
+    }},
+    {"a new address list republishes: order, added, removed", {}, {
+        {"charles 9; start", {publishing(8888)}, 1, true},
+        {"addresses 2001:db8::10,192.0.2.10; cycle", {}, 2, true}, // same text, dropped as a repeat
+        {"addresses 2001:db8::10,192.0.2.10,192.0.2.11; cycle", {}, 3, true},
+        {"addresses 192.0.2.11; cycle; cycle", {}, 4, true},
+    }},
+    {"a failed publication is retried every cycle", {}, {
+        {"charles 3; start", {publishing(8888)}, 1, true},
+        {"failed", {failed}, 1, false},
+        {"cycle; failed", {publishing(8888), failed}, 2, false},
+        {"cycle", {publishing(8888)}, 3, true},
+    }},
+    {"the port closing after a failure says nothing new", {}, {
+        {"charles 3; start; failed-empty", {publishing(8888), QStringLiteral("设备发现发布失败，请检查本地网络权限（[:]）")}, 1, false},
+        {"ports 3 none; cycle", {}, 1, false},
+    }},
+    {"events of other services change nothing", {}, {
+        {"charles 3; start; addresses 192.0.2.99; cycle", {publishing(8888)}, 2, true},
+        {"stray", {}, 2, true},
+        {"stop; stray", {}, 2, false},
+    }},
+    {"setPort restarts, even on the same port", 8888, {
+        {"charles 3; start; published", {publishing(8888), published(8888)}, 1, true},
+        {"setport 8888", {publishing(8888)}, 2, true},
+        {"setport 65535", {waitingForPort(65535)}, 2, false},
+        {"quit; cycle", {waitingForLaunch}, 2, false},
+        {"setport 8888", {}, 2, false}, // said again, but it was already the last line
+    }},
+    {"a repeat is dropped only back to back", {}, {
+        {"start; charles 5 none; cycle; quit; cycle; cycle", {waitingForLaunch, proxyWaitingForPort, waitingForLaunch}, 0, false},
+    }},
+};
 
-    host->quitCharles();
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::proxyQuit});
-    EXPECT_TRUE(publisher().wasStopped(0));
-    EXPECT_FALSE(publisher().isAlive(0));
-    cycle();
-    EXPECT_EQ(take(), QStringList{});
-}
-
-TEST_F(AdvertiserTest, WaitingForPortIsSaidOncePerProcess)
+TEST(Advertiser, Scenarios)
 {
-    make();
-    host->runCharles(100, {80, 443}); // listens, but not on 8888
-    advertiser->start();
-    EXPECT_EQ(take(), QStringList{QStringLiteral("等待 Charles 开启 HTTP 代理端口 8888")});
-    cycle();
-    EXPECT_EQ(take(), QStringList{});
-
-    host->runCharles(101, {}); // restarted under a new pid, still without the port
-    cycle();
-    // Same text as before, so the repeat filter drops it; the cycle did choose it.
-    EXPECT_EQ(take(), QStringList{});
-    host->quitCharles();
-    cycle();
-    host->runCharles(102, {});
-    cycle();
-    EXPECT_EQ(take(), (QStringList{StatusText::waitingForLaunch, StatusText::waitingForPort(8888)}));
-    EXPECT_TRUE(publisher().created.empty());
-
-    host->ports[102] = {8888};
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(8888)});
-}
-
-TEST_F(AdvertiserTest, PortClosingAfterPublicationWithdrawsAndSaysSo)
-{
-    make();
-    host->runCharles(7);
-    advertiser->start();
-    take();
-    host->ports[7] = {};
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::waitingForPort(8888)});
-    EXPECT_TRUE(publisher().wasStopped(0));
-    EXPECT_FALSE(publisher().isAlive(0));
-}
-
-TEST_F(AdvertiserTest, RequestedPortIsTheOnlyOneThatCounts)
-{
-    make(9999);
-    host->runCharles(7, {8888});
-    advertiser->start();
-    EXPECT_EQ(take(), QStringList{StatusText::waitingForPort(9999)});
-    host->ports[7] = {8888, 9999};
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(9999)});
-    EXPECT_EQ(publisher().latest().port, 9999);
-}
-
-TEST_F(AdvertiserTest, NoAddressWithdrawsAndLeavesTheProcessAlone)
-{
-    make();
-    advertiser->start(); // absent: lastPID becomes the not-running marker
-    take();
-    host->addresses.clear();
-    host->runCharles(55);
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::noAddress});
-    host->quitCharles();
-    cycle();
-    // lastPID still held the not-running marker, so the quit is not announced.
-    EXPECT_EQ(take(), QStringList{});
-
-    host->runCharles(56);
-    host->addresses = twoAddresses;
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(8888)});
-    host->addresses.clear();
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::noAddress});
-    EXPECT_TRUE(publisher().wasStopped(0));
-    host->addresses = twoAddresses;
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(8888)});
-    EXPECT_EQ(publisher().created.size(), 2u);
-}
-
-TEST_F(AdvertiserTest, RepublishesWhenTheAddressListChangesButNotTheName)
-{
-    make();
-    host->runCharles(9);
-    advertiser->start();
-    take();
-    const struct
-    {
-        QStringList addresses;
-        bool republished;
-    } changes[] = {
-        {twoAddresses, false},
-        {{QStringLiteral("2001:db8::10"), QStringLiteral("192.0.2.10")}, true}, // order
-        {{QStringLiteral("2001:db8::10"), QStringLiteral("192.0.2.10"), QStringLiteral("192.0.2.11")}, true},
-        {{QStringLiteral("192.0.2.11")}, true},
-        {{QStringLiteral("192.0.2.11")}, false},
-    };
-    size_t expected = 1;
-    for (const auto &change : changes) {
-        host->addresses = change.addresses;
-        host->displayName = QStringLiteral("Renamed %1").arg(expected);
-        cycle();
-        if (change.republished) {
-            EXPECT_FALSE(publisher().latest().stopped);
-            EXPECT_TRUE(publisher().wasStopped(expected - 1));
-            EXPECT_FALSE(publisher().isAlive(expected - 1));
-            ++expected;
+    for (const Scenario &scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        TemporaryConfigHome config;
+        Driver driver(scenario.port);
+        for (const Step &step : scenario.steps) {
+            SCOPED_TRACE(step.commands);
+            driver.run(QString::fromUtf8(step.commands));
+            EXPECT_EQ(driver.take(), step.reports);
+            EXPECT_EQ(driver.created(), step.created);
+            EXPECT_EQ(driver.held(), step.held);
         }
-        EXPECT_EQ(publisher().created.size(), expected) << change.addresses.join(',').toStdString();
     }
-    EXPECT_TRUE(publisher().latest().txt.contains("addresses=192.0.2.11"));
 }
 
-TEST_F(AdvertiserTest, FailedPublicationIsRetriedEveryCycle)
-{
-    make();
-    host->runCharles(3);
-    advertiser->start();
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        FakeService &service = publisher().latest();
-        service.didNotPublish(noDaemon);
-        // Dropped without stop(): it never became a registration.
-        EXPECT_FALSE(publisher().isAlive(publisher().created.size() - 1));
-        cycle();
-    }
-    const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
-    EXPECT_EQ(take(), (QStringList{StatusText::publishing(8888), failed, StatusText::publishing(8888), failed,
-                                   StatusText::publishing(8888), failed, StatusText::publishing(8888)}));
-    EXPECT_EQ(publisher().created.size(), 4u);
-}
-
-TEST_F(AdvertiserTest, PortClosingAfterAFailureSaysNothingNew)
-{
-    make();
-    host->runCharles(3);
-    advertiser->start();
-    publisher().latest().didNotPublish({});
-    EXPECT_EQ(take().last(), QStringLiteral("设备发现发布失败，请检查本地网络权限（[:]）"));
-    host->ports[3] = {};
-    cycle();
-    EXPECT_EQ(take(), QStringList{});
-}
-
-TEST_F(AdvertiserTest, EventsOfOtherServicesAreIgnored)
-{
-    make();
-    host->runCharles(3);
-    advertiser->start();
-    NetServiceDelegate *delegate = publisher().latest().delegate;
-    host->addresses = {QStringLiteral("192.0.2.99")};
-    cycle(); // replaces the first service
-    take();
-    // An event from a service that is not the current one: the replaced one,
-    // or any other.
-    FakeService stranger;
-    stranger.delegate = delegate;
-    stranger.didPublish();
-    stranger.didNotPublish(noDaemon);
-    EXPECT_EQ(take(), QStringList{});
-
-    advertiser->stop();
-    EXPECT_TRUE(publisher().wasStopped(1));
-    EXPECT_FALSE(publisher().isAlive(1));
-    // The stopped service is gone, so nothing can report for it; a stray event
-    // from anybody changes nothing either.
-    stranger.didPublish();
-    EXPECT_EQ(take(), QStringList{});
-}
-
-TEST_F(AdvertiserTest, SetPortRestartsEvenOnTheSamePort)
-{
-    make(8888);
-    host->runCharles(3);
-    advertiser->start();
-    publisher().latest().didPublish();
-    take();
-    advertiser->setPort(8888);
-    EXPECT_TRUE(publisher().wasStopped(0));
-    EXPECT_FALSE(publisher().isAlive(0));
-    ASSERT_EQ(publisher().created.size(), 2u);
-    EXPECT_EQ(take(), QStringList{StatusText::publishing(8888)});
-
-    advertiser->setPort(65535);
-    EXPECT_EQ(take(), QStringList{StatusText::waitingForPort(65535)});
-    host->quitCharles();
-    cycle();
-    EXPECT_EQ(take(), QStringList{StatusText::waitingForLaunch});
-    // After setPort the process is forgotten, so the absence is announced again
-    // unless it was already the last line.
-    advertiser->setPort(8888);
-    EXPECT_EQ(take(), QStringList{});
-}
-
-TEST_F(AdvertiserTest, FindsCharlesByIdentifierOrFolderFirstMatchWins)
-{
-    make();
-    host->applications = {
-        RunningApplication{std::nullopt, QStringLiteral("/opt/charles.app"), 1}, // case differs
-        RunningApplication{QStringLiteral("com.xk72.charles"), std::nullopt, 2}, // case differs
-        RunningApplication{QStringLiteral("com.xk72.Charles"), QStringLiteral("/opt/Proxy.app"), 3},
-        RunningApplication{std::nullopt, QStringLiteral("/Applications/Charles.app"), 4},
-    };
-    for (qint32 pid : {1, 2, 3, 4})
-        host->ports[pid] = {8888};
-    advertiser->start();
-    ASSERT_EQ(publisher().created.size(), 1u);
-    host->applications.erase(host->applications.begin() + 2);
-    cycle(); // pid 4 now: a new process, so a new publication
-    ASSERT_EQ(publisher().created.size(), 2u);
-    host->applications.pop_back();
-    cycle();
-    EXPECT_EQ(take().last(), StatusText::proxyQuit);
-}
-
-TEST_F(AdvertiserTest, RepeatedTextsAreDroppedOnlyBackToBack)
-{
-    make();
-    advertiser->start(); // A: waiting for launch
-    host->runCharles(5, {});
-    cycle(); // B: waiting for port
-    host->quitCharles();
-    cycle(); // A again (the not-running marker was replaced by pid 5)
-    cycle(); // nothing
-    EXPECT_EQ(take(), (QStringList{StatusText::waitingForLaunch, StatusText::waitingForPort(8888),
-                                   StatusText::waitingForLaunch}));
-}
-
-TEST(AdvertiserIdentity, MachineIdIsMadeOnceAndKeptAsStored)
+// Thousands of random steps: whatever the order, the publisher's rules hold
+// and no repeat is ever passed on.
+TEST(Advertiser, RandomWalkKeepsThePublisherRules)
 {
     TemporaryConfigHome config;
-    QString first;
-    {
-        Advertiser advertiser(std::nullopt, std::make_unique<FakeHost>());
-        first = advertiser.machineId();
+    Driver driver(std::nullopt);
+    const char *moves[] = {"cycle", "cycle", "cycle", "charles 1", "charles 2 8080", "charles 3", "quit",
+                           "addresses none", "addresses 192.0.2.1", "addresses 192.0.2.2,2001:db8::2",
+                           "published", "failed", "setport 8888", "setport 9999", "stop; start"};
+    std::mt19937 random(20261206);
+    driver.run(QStringLiteral("start"));
+    QString last;
+    for (int i = 0; i < 3000 && !testing::Test::HasFailure(); ++i) {
+        QString move = QString::fromLatin1(moves[random() % std::size(moves)]);
+        if ((move == QLatin1String("published") || move == QLatin1String("failed")) && !driver.held())
+            move = QStringLiteral("cycle");
+        driver.run(move);
+        for (const QString &text : driver.take()) {
+            ASSERT_NE(text, last) << "a repeat was passed on";
+            last = text;
+        }
     }
+    driver.run(QStringLiteral("stop"));
+    EXPECT_FALSE(driver.held());
+}
+
+TEST(Advertiser, FirstMatchingApplicationIsCharles)
+{
+    const struct
+    {
+        std::vector<RunningApplication> applications;
+        qint32 found; // 0: none
+    } cases[] = {
+        {{{std::nullopt, QStringLiteral("/opt/charles.app"), 1}, {QStringLiteral("com.xk72.charles"), std::nullopt, 2}}, 0},
+        {{{QStringLiteral("com.xk72.Charles"), QStringLiteral("/opt/Proxy.app"), 3},
+          {std::nullopt, QStringLiteral("/Applications/Charles.app"), 4}}, 3},
+        {{{std::nullopt, QStringLiteral("/x/Charles.app.bak"), 5}, {std::nullopt, QStringLiteral("/Applications/Charles.app"), 6}}, 6},
+        {{}, 0},
+    };
+    for (const auto &c : cases) {
+        const RunningApplication *proxy = findProxyApplication(c.applications);
+        EXPECT_EQ(proxy ? proxy->processIdentifier : 0, c.found);
+    }
+}
+
+TEST(Advertiser, MachineIdIsMadeOnceAndKeptAsStored)
+{
+    TemporaryConfigHome config;
+    const QString first = Advertiser(std::nullopt, std::make_unique<FakeHost>()).machineId();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"))
                     .match(first)
                     .hasMatch())
         << first.toStdString();
-    EXPECT_EQ(Preferences::stringForKey(Preferences::machineIdKey), first);
     EXPECT_EQ(Advertiser(8888, std::make_unique<FakeHost>()).machineId(), first);
-
-    for (const QString &stored : {QStringLiteral(""), QStringLiteral("abc"), QStringLiteral("  lower-case id  ")}) {
+    for (const QString &stored : {QStringLiteral(""), QStringLiteral("  lower-case id  ")}) {
         Preferences::setString(Preferences::machineIdKey, stored);
         EXPECT_EQ(Advertiser(std::nullopt, std::make_unique<FakeHost>()).machineId(), stored);
     }
 }
 
-TEST(AdvertiserTimer, CyclesFollowTheTimerAndStopWithIt)
+TEST(Advertiser, CyclesFollowTheTimerAndStopWithIt)
 {
     TemporaryConfigHome config;
     auto fake = std::make_unique<FakeHost>();
@@ -339,41 +309,35 @@ TEST(AdvertiserTimer, CyclesFollowTheTimerAndStopWithIt)
     advertiser->setInterval(std::chrono::milliseconds(5));
     advertiser->start();
     EXPECT_EQ(host->cycles, 1); // the first cycle runs at once
-    QElapsedTimer clock;
-    clock.start();
-    while (host->cycles < 4 && clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    auto runFor = [](int ms, const std::function<bool()> &done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    runFor(10000, [&] { return host->cycles >= 4; });
     EXPECT_GE(host->cycles, 4);
-
     advertiser->stop();
     const int stoppedAt = host->cycles;
-    clock.restart();
-    while (clock.elapsed() < 50)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    runFor(50, [] { return false; });
     EXPECT_EQ(host->cycles, stoppedAt);
-
     // Destroyed while running: nothing is left that could reach it.
     advertiser->start();
     advertiser.reset();
-    clock.restart();
-    while (clock.elapsed() < 50)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    runFor(50, [] { return false; });
 }
 
-TEST(StatusTextRendering, ErrorDictionaries)
+TEST(StatusText, ExactBytes)
 {
-    EXPECT_EQ(StatusText::renderErrorDictionary({}), QStringLiteral("[:]"));
-    EXPECT_EQ(StatusText::renderErrorDictionary({{QStringLiteral("errorCode"), -8}}),
-              QStringLiteral("[\"errorCode\": -8]"));
-    EXPECT_EQ(StatusText::publishFailed(noDaemon),
-              QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）"));
-    EXPECT_EQ(StatusText::published(8888).toUtf8(), QByteArray("可被 iPhone 发现 · Charles :8888"));
+    EXPECT_EQ(renderErrorDictionary({}), QStringLiteral("[:]"));
+    EXPECT_EQ(renderErrorDictionary({{QStringLiteral("errorCode"), -8}}), QStringLiteral("[\"errorCode\": -8]"));
+    EXPECT_EQ(published(8888).toUtf8(), QByteArray("可被 iPhone 发现 · Charles :8888"));
     // Byte counts of the fixed texts guard against look-alike characters.
-    EXPECT_EQ(StatusText::waitingForLaunch.toUtf8().size(), 21);
-    EXPECT_EQ(StatusText::proxyQuit.toUtf8().size(), 41);
-    EXPECT_EQ(StatusText::noAddress.toUtf8().size(), 40);
-    EXPECT_EQ(StatusText::waitingForPort(8888).toUtf8().size(), 44);
-    EXPECT_EQ(StatusText::publishing(8888).toUtf8().size(), 47);
+    EXPECT_EQ(waitingForLaunch.toUtf8().size(), 21);
+    EXPECT_EQ(proxyQuit.toUtf8().size(), 41);
+    EXPECT_EQ(noAddress.toUtf8().size(), 40);
+    EXPECT_EQ(waitingForPort(8888).toUtf8().size(), 44);
+    EXPECT_EQ(publishing(8888).toUtf8().size(), 47);
 }
 
 } // namespace

@@ -104,8 +104,8 @@ TEST(ServiceRecord, PublishStepInOrderAndEmptyTxtWhenEncodingFails)
     } delegate;
     const std::unique_ptr<NetService> service = ServiceRecord::publish(
         publisher, 8888, {"192.0.2.10"}, QStringLiteral("ABCDEFGH-1"), QString("Mac"), &delegate);
-    FakeService &fake = publisher.latest();
-    EXPECT_EQ(service.get(), &fake);
+    FakeServiceRecord &fake = publisher.latest();
+    EXPECT_EQ(service.get(), fake.service);
     EXPECT_EQ(fake.name, QStringLiteral("Quillfen-ABCDEFGH"));
     EXPECT_EQ(fake.port, 8888);
     EXPECT_EQ(fake.delegate, &delegate);
