@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <climits>
+#include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,34 +92,121 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
     return application;
 }
 
+// A process younger than this is read afresh on every call: launchers move
+// an application they started into the unit that names it (app-….scope)
+// only once it runs, and its cgroup is not part of what identifies it.
+constexpr quint64 settledSeconds = 10;
+
+quint64 ticksSinceBoot()
+{
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    return quint64(now.tv_sec) * quint64(ticksPerSecond) + quint64(now.tv_nsec) / (1000000000 / quint64(ticksPerSecond));
+}
+
 } // namespace
 
-std::vector<RunningApplication> runningApplications(const QString &procRoot)
+std::optional<RunningApplicationScanner::Identity> RunningApplicationScanner::identity(const char *stat, size_t length)
 {
-    std::vector<qint32> pids;
-    const QByteArray root = QFile::encodeName(procRoot);
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses,
+    // so it ends at the last ')'. Fields are counted from 1 at the pid.
+    const char *end = stat + length;
+    const char *open = static_cast<const char *>(memchr(stat, '(', length));
+    const char *close = static_cast<const char *>(memrchr(stat, ')', length));
+    if (!open || !close || close < open)
+        return std::nullopt;
+    Identity identity;
+    identity.name = QByteArray(open + 1, close - open - 1);
+    constexpr int startTime = 22, startCode = 26, startStack = 28, argumentsStart = 48, argumentsEnd = 49;
+    int field = 2;
+    for (const char *p = close + 1; p < end; ++p) {
+        if (*p != ' ')
+            continue;
+        ++field;
+        const quint64 value = strtoull(p + 1, nullptr, 10);
+        switch (field) {
+        case startTime: identity.startTime = value; break;
+        case startCode: identity.layout[0] = value; break;
+        case startStack: identity.layout[1] = value; break;
+        case argumentsStart: identity.layout[2] = value; break;
+        case argumentsEnd: identity.layout[3] = value; return identity;
+        default: break;
+        }
+    }
+    // Older kernels end before the argument fields.
+    return field >= startStack ? std::optional(identity) : std::nullopt;
+}
+
+RunningApplicationScanner::RunningApplicationScanner(QString procRoot)
+    : m_procRoot(std::move(procRoot))
+{
+}
+
+std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
+{
+    const QByteArray root = QFile::encodeName(m_procRoot);
     DIR *directory = opendir(root.constData());
     if (!directory)
         return {};
+    const int directoryFd = dirfd(directory);
+    // Only the user's own processes matter, and the owner of /proc/PID is
+    // the cheapest way to learn whose a process is.
     const uid_t user = geteuid();
+    std::vector<qint32> pids;
     while (const dirent *entry = readdir(directory)) {
         char *end = nullptr;
         const long pid = strtol(entry->d_name, &end, 10);
         if (*entry->d_name < '1' || *entry->d_name > '9' || *end != '\0' || pid > INT32_MAX)
             continue;
         struct stat info;
-        if (fstatat(dirfd(directory), entry->d_name, &info, 0) != 0 || info.st_uid != user)
+        if (fstatat(directoryFd, entry->d_name, &info, 0) != 0 || info.st_uid != user)
             continue;
         pids.push_back(qint32(pid));
     }
-    closedir(directory);
     std::sort(pids.begin(), pids.end());
 
+    const quint64 now = ticksSinceBoot();
+    static const quint64 settledTicks = settledSeconds * quint64(sysconf(_SC_CLK_TCK));
+    std::vector<Known> known;
+    known.reserve(pids.size());
     std::vector<RunningApplication> applications;
     applications.reserve(pids.size());
+    auto previous = m_known.begin();
     for (const qint32 pid : pids) {
-        if (std::optional<RunningApplication> application = readProcess(procRoot, pid))
-            applications.push_back(std::move(*application));
+        char path[32];
+        snprintf(path, sizeof path, "%d/stat", pid);
+        const int fd = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue; // gone
+        // The whole line comes in one read.
+        char stat[1024];
+        const ssize_t length = read(fd, stat, sizeof stat);
+        ::close(fd);
+        if (length <= 0)
+            continue;
+        const std::optional<Identity> identity = RunningApplicationScanner::identity(stat, size_t(length));
+
+        while (previous != m_known.end() && previous->pid < pid)
+            ++previous;
+        if (identity && previous != m_known.end() && previous->pid == pid && previous->identity == *identity) {
+            applications.push_back(previous->application);
+            known.push_back(std::move(*previous));
+            continue;
+        }
+        std::optional<RunningApplication> application = readProcess(m_procRoot, pid);
+        if (!application)
+            continue;
+        applications.push_back(*application);
+        if (identity && identity->startTime + settledTicks <= now)
+            known.push_back({pid, *identity, std::move(*application)});
     }
+    closedir(directory);
+    m_known = std::move(known);
     return applications;
+}
+
+std::vector<RunningApplication> runningApplications(const QString &procRoot)
+{
+    return RunningApplicationScanner(procRoot).runningApplications();
 }
