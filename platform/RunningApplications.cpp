@@ -97,6 +97,8 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
 // only once it runs, and its cgroup is not part of what identifies it.
 constexpr quint64 settledSeconds = 10;
 
+constexpr quint64 kernelThread = 0x00200000; // PF_KTHREAD in the flags field
+
 quint64 ticksSinceBoot()
 {
     timespec now{};
@@ -118,24 +120,35 @@ std::optional<RunningApplicationScanner::Identity> RunningApplicationScanner::id
         return std::nullopt;
     Identity identity;
     identity.name = QByteArray(open + 1, close - open - 1);
-    constexpr int startTime = 22, startCode = 26, startStack = 28, argumentsStart = 48, argumentsEnd = 49;
+    constexpr int flags = 9, startTime = 22, startCode = 26, startStack = 28, argumentsStart = 48, argumentsEnd = 49;
+    quint64 processFlags = 0;
     int field = 2;
     for (const char *p = close + 1; p < end; ++p) {
         if (*p != ' ')
             continue;
-        ++field;
-        const quint64 value = strtoull(p + 1, nullptr, 10);
-        switch (field) {
-        case startTime: identity.startTime = value; break;
-        case startCode: identity.layout[0] = value; break;
-        case startStack: identity.layout[1] = value; break;
-        case argumentsStart: identity.layout[2] = value; break;
-        case argumentsEnd: identity.layout[3] = value; return identity;
-        default: break;
+        quint64 *slot = nullptr;
+        switch (++field) {
+        case flags: slot = &processFlags; break;
+        case startTime: slot = &identity.startTime; break;
+        case startCode: slot = &identity.layout[0]; break;
+        case startStack: slot = &identity.layout[1]; break;
+        case argumentsStart: slot = &identity.layout[2]; break;
+        case argumentsEnd: slot = &identity.layout[3]; break;
+        default: continue;
         }
+        for (const char *digit = p + 1; digit < end && *digit >= '0' && *digit <= '9'; ++digit)
+            *slot = *slot * 10 + quint64(*digit - '0');
+        if (field == argumentsEnd)
+            break;
     }
+    // A kernel thread never runs a program, whatever it is called (kworker
+    // threads rename themselves as they work).
+    if (processFlags & kernelThread)
+        identity.name.clear();
     // Older kernels end before the argument fields.
-    return field >= startStack ? std::optional(identity) : std::nullopt;
+    if (field < startStack)
+        return std::nullopt;
+    return identity;
 }
 
 RunningApplicationScanner::RunningApplicationScanner(QString procRoot)
