@@ -44,17 +44,20 @@ charles="$work/Charles.app/Contents/MacOS/Charles"
 on_mac() { exec "$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" "$@"; }
 
 declare -A result base
-measure() { while read -r key value; do result[$key]=$value; done; }
+# The "name value" lines of cycle_bench; its status lines are skipped.
+measure() { while read -r key value; do if [[ $key =~ ^[a-z0-9_]+$ ]]; then result[$key]=$value; fi; done; }
 while read -r key value; do base[$key]=$value; done < <(grep -v '^#' "$here/baseline.txt" 2>/dev/null || true)
 tray_env=(env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" XDG_CONFIG_HOME="$work/config-tray")
 mkdir -p "$work/config-tray"
 
 # 1. Unchanged cycles while published, against bare lsof runs at the same
-# moment, in a command-line process and in a menu-bar one.
+# moment, in a command-line process and in a menu-bar one. The machine is
+# first given time to settle: a process younger than 10 s (the test LAN's
+# daemons, the stand-in) is read afresh every cycle.
 on_mac "$charles" 8888 >/dev/null & charles_pid=$!; pids+=("$charles_pid")
-sleep 0.5
-measure < <(on_mac "$cycle_bench" published 60)
-[ -x "$bundle_program" ] && measure < <(on_mac "${tray_env[@]}" "$cycle_bench" published 60 menubar 2>/dev/null)
+sleep 11
+measure < <(on_mac "$cycle_bench" published 150)
+[ -x "$bundle_program" ] && measure < <(on_mac "${tray_env[@]}" "$cycle_bench" published 150 menubar 2>/dev/null)
 
 # 2. The longest time the event loop stands still while lsof hangs and, once
 # killed, stays unreaped for 20 s (its tracer waits for the lock on "hold").
@@ -88,8 +91,11 @@ if [ -x "$bundle_program" ]; then
     on_mac "${tray_env[@]}" "$bundle_program" >/dev/null 2>&1 & tray_pid=$!; pids+=("$tray_pid")
 fi
 rss() { [ -d "/proc/${1:-none}" ] && awk '/^VmRSS:/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
-"$lan_tool" browse "$lan" -r -p -k _quillfen._tcp 2>/dev/null |
-    while IFS= read -r line; do printf '%s %s\n' "$(now)" "$line"; done >"$work/phone.txt" &
+# Through a named pipe, so that the browser's own pid is known and it can be
+# ended (it would wait for a next line for ever).
+mkfifo "$work/phone.fifo"
+"$lan_tool" browse "$lan" -r -p -k _quillfen._tcp >"$work/phone.fifo" 2>/dev/null & pids+=("$!")
+while IFS= read -r line; do printf '%s %s\n' "$(now)" "$line"; done <"$work/phone.fifo" >"$work/phone.txt" &
 pids+=("$!")
 sleep 7
 result[rss_cli_start]=$(rss "$cli_pid")

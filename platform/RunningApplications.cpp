@@ -163,35 +163,45 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
     if (!directory)
         return {};
     const int directoryFd = dirfd(directory);
-    // Only the user's own processes matter, and the owner of /proc/PID is
-    // the cheapest way to learn whose a process is.
-    const uid_t user = geteuid();
     std::vector<qint32> pids;
     while (const dirent *entry = readdir(directory)) {
         char *end = nullptr;
         const long pid = strtol(entry->d_name, &end, 10);
         if (*entry->d_name < '1' || *entry->d_name > '9' || *end != '\0' || pid > INT32_MAX)
             continue;
-        struct stat info;
-        if (fstatat(directoryFd, entry->d_name, &info, 0) != 0 || info.st_uid != user)
-            continue;
         pids.push_back(qint32(pid));
     }
     std::sort(pids.begin(), pids.end());
 
+    // Only the user's own processes matter, and the owner of the files in
+    // /proc/PID is the cheapest way to learn whose a process is: the
+    // directory's for a process not seen before, the stat line's (which is
+    // read anyway) for one that is known.
+    const uid_t user = geteuid();
     const quint64 now = ticksSinceBoot();
     static const quint64 settledTicks = settledSeconds * quint64(sysconf(_SC_CLK_TCK));
     std::vector<Known> known;
-    known.reserve(pids.size());
+    known.reserve(m_known.size() + 16);
     std::vector<RunningApplication> applications;
-    applications.reserve(pids.size());
+    applications.reserve(m_known.size() + 16);
     auto previous = m_known.begin();
     for (const qint32 pid : pids) {
+        while (previous != m_known.end() && previous->pid < pid)
+            ++previous;
+        const bool seenBefore = previous != m_known.end() && previous->pid == pid;
         char path[32];
-        snprintf(path, sizeof path, "%d/stat", pid);
+        const int nameLength = snprintf(path, sizeof path, "%d", pid);
+        struct stat owner;
+        if (!seenBefore && (fstatat(directoryFd, path, &owner, 0) != 0 || owner.st_uid != user))
+            continue;
+        memcpy(path + nameLength, "/stat", 6);
         const int fd = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue; // gone
+        if (seenBefore && (fstat(fd, &owner) != 0 || owner.st_uid != user)) {
+            ::close(fd);
+            continue;
+        }
         // The whole line comes in one read.
         char stat[1024];
         const ssize_t length = read(fd, stat, sizeof stat);
@@ -199,10 +209,7 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
         if (length <= 0)
             continue;
         const std::optional<Identity> identity = RunningApplicationScanner::identity(stat, size_t(length));
-
-        while (previous != m_known.end() && previous->pid < pid)
-            ++previous;
-        if (identity && previous != m_known.end() && previous->pid == pid && previous->identity == *identity) {
+        if (seenBefore && identity && previous->identity == *identity) {
             applications.push_back(previous->application);
             known.push_back(std::move(*previous));
             continue;
