@@ -59,9 +59,22 @@ QString cgroupUnit(const QByteArray &cgroup)
     return {};
 }
 
-std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid)
+// The application id of the unit the process runs in.
+std::optional<QString> unitIdentifier(const QByteArray &dir)
 {
-    const QByteArray dir = QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
+    if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
+        return ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
+    return std::nullopt;
+}
+
+QByteArray processDirectory(const QString &procRoot, qint32 pid)
+{
+    return QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
+}
+
+std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid, bool *identifiedByArguments)
+{
+    const QByteArray dir = processDirectory(procRoot, pid);
     const std::optional<QByteArray> cmdline = readSmallFile(dir + "/cmdline");
     if (!cmdline)
         return std::nullopt; // gone while it was read
@@ -85,16 +98,16 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
     }
 
     application.bundleIdentifier = ProcessIdentity::charlesIdentifier(arguments);
-    if (!application.bundleIdentifier) {
-        if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
-            application.bundleIdentifier = ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
-    }
+    *identifiedByArguments = application.bundleIdentifier.has_value();
+    if (!application.bundleIdentifier)
+        application.bundleIdentifier = unitIdentifier(dir);
     return application;
 }
 
-// A process younger than this is read afresh on every call: launchers move
-// an application they started into the unit that names it (app-….scope)
-// only once it runs, and its cgroup is not part of what identifies it.
+// The unit of a process younger than this is read again on every call:
+// launchers move an application they started into the unit that names it
+// (app-….scope) only once it runs, and its cgroup is not part of what
+// identifies it.
 constexpr quint64 settledSeconds = 10;
 
 constexpr quint64 kernelThread = 0x00200000; // PF_KTHREAD in the flags field
@@ -210,16 +223,19 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
             continue;
         const std::optional<Identity> identity = RunningApplicationScanner::identity(stat, size_t(length));
         if (seenBefore && identity && previous->identity == *identity) {
+            if (!previous->identifiedByArguments && identity->startTime + settledTicks > now)
+                previous->application.bundleIdentifier = unitIdentifier(processDirectory(m_procRoot, pid));
             applications.push_back(previous->application);
             known.push_back(std::move(*previous));
             continue;
         }
-        std::optional<RunningApplication> application = readProcess(m_procRoot, pid);
+        bool identifiedByArguments = false;
+        std::optional<RunningApplication> application = readProcess(m_procRoot, pid, &identifiedByArguments);
         if (!application)
             continue;
         applications.push_back(*application);
-        if (identity && identity->startTime + settledTicks <= now)
-            known.push_back({pid, *identity, std::move(*application)});
+        if (identity)
+            known.push_back({pid, *identity, identifiedByArguments, std::move(*application)});
     }
     closedir(directory);
     m_known = std::move(known);

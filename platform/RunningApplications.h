@@ -46,6 +46,8 @@ private:
     {
         qint32 pid;
         Identity identity;
+        // Its id came from its command line, not from its unit.
+        bool identifiedByArguments;
         RunningApplication application;
     };
 

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -144,6 +145,17 @@ TEST_F(ProcFixture, KeepsWhatItLearntOnlyWhileTheProgramIsTheSame)
         writeStat(20, change.name, change.startTime, change.argumentsStart);
         EXPECT_TRUE(charlesSeen()) << change.name << change.startTime << change.argumentsStart;
     }
+
+    // A process that has only just started may yet be moved into the unit
+    // that names it.
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    addProcess(20, "/usr/bin/bash", {"bash", "charles"});
+    writeStat(20, "bash", int(now.tv_sec * sysconf(_SC_CLK_TCK)), 0);
+    ASSERT_FALSE(charlesSeen());
+    addProcess(20, "/usr/bin/bash", {"bash", "charles"}, "app-gnome-com.xk72.Charles-20.scope");
+    writeStat(20, "bash", int(now.tv_sec * sysconf(_SC_CLK_TCK)), 0);
+    EXPECT_TRUE(charlesSeen());
 }
 
 } // namespace
