@@ -33,8 +33,9 @@ public:
 private:
     // What changes when the process ends or runs another program: its start
     // time, its name, and where exec placed its code, stack and arguments
-    // (randomised afresh by every exec, so an exec of a program with the same
-    // name is seen too).
+    // (randomised afresh by every exec while address-space randomisation is
+    // on, as it is by default, so an exec of a program with the same name is
+    // seen too).
     struct Identity
     {
         QByteArray name;
