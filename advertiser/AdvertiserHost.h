@@ -1,5 +1,6 @@
 #pragma once
 
+#include "advertiser/ListeningPorts.h"
 #include "platform/NetService.h"
 #include "platform/RunningApplications.h"
 
@@ -38,5 +39,7 @@ public:
     NetServicePublisher &publisher() override;
 
 private:
+    RunningApplicationScanner m_applications;
+    ListeningPortProbe m_portProbe;
     std::unique_ptr<NetServicePublisher> m_publisher;
 };

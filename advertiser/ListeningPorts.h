@@ -4,14 +4,39 @@
 #include <QList>
 #include <QString>
 
-// The TCP ports on which process pid listens, in the order lsof printed them,
-// duplicates kept (one port over IPv4 and IPv6 comes twice). Runs lsof as a
-// child process and waits for it without running the event loop; a tool that
-// is missing, fails or has not exited after 5 seconds gives the empty list.
-QList<qint64> listeningPorts(qint32 pid);
+#include <chrono>
+#include <vector>
 
-// The same with the tool given explicitly, and the time bound in milliseconds.
-QList<qint64> listeningPorts(qint32 pid, const QString &toolPath, int timeoutMs = 5000);
+#include <sys/types.h>
+
+// The TCP ports on which a process listens, asked of lsof.
+class ListeningPortProbe
+{
+public:
+    // toolPath empty: lsofPath() at each call.
+    explicit ListeningPortProbe(QString toolPath = {}, std::chrono::milliseconds bound = std::chrono::seconds(5));
+    ~ListeningPortProbe();
+    ListeningPortProbe(const ListeningPortProbe &) = delete;
+    ListeningPortProbe &operator=(const ListeningPortProbe &) = delete;
+
+    // The ports of process pid, in the order lsof printed them, duplicates
+    // kept (one port over IPv4 and IPv6 comes twice). Runs the tool and waits
+    // for it without running the event loop. A tool that is missing or fails
+    // gives the empty list; so does one still running at the bound, which is
+    // killed. While a killed tool has not died yet, no other is started and
+    // the answer is the empty list at once.
+    QList<qint64> listeningPorts(qint32 pid);
+
+    // Killed tools that have not been reaped yet.
+    int unreapedTools() const { return int(m_killed.size()); }
+
+private:
+    void reapKilled();
+
+    QString m_toolPath;
+    std::chrono::milliseconds m_bound;
+    std::vector<pid_t> m_killed;
+};
 
 // The first of /usr/sbin/lsof and /usr/bin/lsof that is an executable file;
 // the former when neither is.

@@ -9,12 +9,12 @@ SystemHost::~SystemHost() = default;
 
 std::vector<RunningApplication> SystemHost::runningApplications()
 {
-    return ::runningApplications();
+    return m_applications.runningApplications();
 }
 
 QList<qint64> SystemHost::listeningPorts(qint32 pid)
 {
-    return ::listeningPorts(pid);
+    return m_portProbe.listeningPorts(pid);
 }
 
 QStringList SystemHost::physicalAddresses()

@@ -1,9 +1,17 @@
-// CPU time of update cycles on the real host.
+// CPU time and blocking of update cycles on the real host.
 //
-//   cycle_bench published N   Charles (or a stand-in) runs and listens on 8888:
-//                             publish, wait for the daemon's answer, then time N
-//                             unchanged cycles and N bare lsof runs side by side
-//   cycle_bench idle N        no Charles: time N cycles over the process list
+//   cycle_bench published N [menubar]
+//                       Charles (or a stand-in) runs and listens on 8888:
+//                       publish, wait for the daemon's answer, then time N
+//                       unchanged cycles and N bare lsof runs side by side;
+//                       with "menubar", in a process that runs the menu-bar
+//                       companion (QT_QPA_PLATFORM=offscreen), whose own
+//                       advertiser is timed
+//   cycle_bench idle N  no Charles: time N cycles over the process list
+//   cycle_bench blocked S
+//                       cycles every 3 s for S seconds while lsof hangs (the
+//                       caller puts a hanging tool in its place): the longest
+//                       time the event loop did not run
 //
 // Prints "name value" lines for the caller's table.
 
@@ -11,12 +19,21 @@
 #include "advertiser/ListeningPorts.h"
 #include "advertiser/ProxyApplication.h"
 #include "support/FakeHost.h"
+#ifdef QUILLFEN_HAVE_COMPANION
+#include "companion/CompanionApp.h"
+#include <QApplication>
+#endif
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QFile>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -42,57 +59,113 @@ void runLoopFor(int ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, ms);
 }
 
+// lsof with the probe's arguments, started the cheapest way and read to its end.
 void bareLsof(qint32 pid)
 {
-    QProcess tool;
-    tool.setStandardErrorFile(QProcess::nullDevice());
-    tool.start(lsofPath(), lsofArguments(pid));
-    tool.waitForFinished();
-    tool.readAllStandardOutput();
+    QList<QByteArray> arguments{QFile::encodeName(lsofPath())};
+    for (const QString &argument : lsofArguments(pid))
+        arguments << argument.toUtf8();
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char buffer[4096];
+    while (read(out[0], buffer, sizeof buffer) > 0) {
+    }
+    close(out[0]);
+    if (!failed)
+        waitpid(child, nullptr, 0);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("idle");
     const int n = argc > 2 ? atoi(argv[2]) : 50;
+    const bool menuBar = argc > 3 && QByteArray(argv[3]) == "menubar";
+    const char *suffix = menuBar ? "_menubar" : "";
 
-    Advertiser advertiser(std::nullopt);
-    advertiser.setInterval(std::chrono::hours(1)); // cycles are run by hand
+    std::unique_ptr<QCoreApplication> app;
+    std::unique_ptr<Advertiser> own;
+    Advertiser *advertiser = nullptr;
+#ifdef QUILLFEN_HAVE_COMPANION
+    std::unique_ptr<CompanionApp> companion;
+    if (menuBar) {
+        app = std::make_unique<QApplication>(argc, argv);
+        companion = std::make_unique<CompanionApp>();
+        companion->applicationDidFinishLaunching();
+        advertiser = companion->advertiserForTesting();
+    }
+#endif
+    if (!advertiser) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+        own = std::make_unique<Advertiser>(std::nullopt);
+        if (mode != QStringLiteral("blocked"))
+            own->setInterval(std::chrono::hours(1)); // cycles are run by hand
+        advertiser = own.get();
+    }
     QString last;
-    advertiser.onStatus = [&](const QString &text) { last = text; };
-    advertiser.start();
+    advertiser->onStatus = [&, passOn = advertiser->onStatus](const QString &text) {
+        last = text;
+        if (passOn)
+            passOn(text);
+    };
+
+    if (mode == QStringLiteral("blocked")) {
+        qint64 longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+        sinceTick.start();
+        tick.start(10);
+        QTimer::singleShot(0, advertiser, &Advertiser::start);
+        runLoopFor(n * 1000);
+        std::printf("longest_block_s %.2f\n", std::max(longest, sinceTick.elapsed()) / 1000.0);
+        return 0;
+    }
+    if (own)
+        own->start();
 
     if (mode == QStringLiteral("published")) {
-        runLoopFor(3000);
+        runLoopFor(4000);
         if (!last.startsWith(QStringLiteral("可被 iPhone 发现"))) {
             std::fprintf(stderr, "cycle_bench: not published (%s)\n", qPrintable(last));
             return 1;
         }
-        const RunningApplication *proxy = nullptr;
         const std::vector<RunningApplication> apps = runningApplications();
-        proxy = findProxyApplication(apps);
+        const RunningApplication *proxy = findProxyApplication(apps);
         if (!proxy)
             return 1;
         // Interleaved, so both see the same machine at the same moment.
         double cycles = 0, tools = 0;
         for (int i = 0; i < n; ++i) {
             double t = cpuMs();
-            AdvertiserTestAccess::update(advertiser);
+            AdvertiserTestAccess::update(*advertiser);
             cycles += cpuMs() - t;
             t = cpuMs();
             bareLsof(proxy->processIdentifier);
             tools += cpuMs() - t;
         }
-        std::printf("cycle_published_ms %.3f\n", cycles / n);
-        std::printf("bare_lsof_ms %.3f\n", tools / n);
-        std::printf("ratio %.3f\n", cycles / tools);
+        std::printf("cycle_published_ms%s %.3f\n", suffix, cycles / n);
+        std::printf("bare_lsof_ms%s %.3f\n", suffix, tools / n);
+        std::printf("ratio%s %.3f\n", suffix, cycles / tools);
     } else {
+        AdvertiserTestAccess::update(*advertiser); // what is kept between cycles is learnt here
         const double t = cpuMs();
         for (int i = 0; i < n; ++i)
-            AdvertiserTestAccess::update(advertiser);
+            AdvertiserTestAccess::update(*advertiser);
         std::printf("cycle_idle_ms %.3f\n", (cpuMs() - t) / n);
         std::printf("processes %zu\n", runningApplications().size());
     }

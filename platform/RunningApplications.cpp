@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <climits>
+#include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,9 +59,22 @@ QString cgroupUnit(const QByteArray &cgroup)
     return {};
 }
 
-std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid)
+// The application id of the unit the process runs in.
+std::optional<QString> unitIdentifier(const QByteArray &dir)
 {
-    const QByteArray dir = QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
+    if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
+        return ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
+    return std::nullopt;
+}
+
+QByteArray processDirectory(const QString &procRoot, qint32 pid)
+{
+    return QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
+}
+
+std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid, bool *identifiedByArguments)
+{
+    const QByteArray dir = processDirectory(procRoot, pid);
     const std::optional<QByteArray> cmdline = readSmallFile(dir + "/cmdline");
     if (!cmdline)
         return std::nullopt; // gone while it was read
@@ -83,41 +98,151 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
     }
 
     application.bundleIdentifier = ProcessIdentity::charlesIdentifier(executable, arguments);
-    if (!application.bundleIdentifier) {
-        if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
-            application.bundleIdentifier = ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
-    }
+    *identifiedByArguments = application.bundleIdentifier.has_value();
+    if (!application.bundleIdentifier)
+        application.bundleIdentifier = unitIdentifier(dir);
     return application;
+}
+
+// The unit of a process younger than this is read again on every call:
+// launchers move an application they started into the unit that names it
+// (app-….scope) only once it runs, and its cgroup is not part of what
+// identifies it.
+constexpr quint64 settledSeconds = 10;
+
+constexpr quint64 kernelThread = 0x00200000; // PF_KTHREAD in the flags field
+
+quint64 ticksSinceBoot()
+{
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    static const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    return quint64(now.tv_sec) * quint64(ticksPerSecond) + quint64(now.tv_nsec) / (1000000000 / quint64(ticksPerSecond));
 }
 
 } // namespace
 
-std::vector<RunningApplication> runningApplications(const QString &procRoot)
+std::optional<RunningApplicationScanner::Identity> RunningApplicationScanner::identity(const char *stat, size_t length)
 {
-    std::vector<qint32> pids;
-    const QByteArray root = QFile::encodeName(procRoot);
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses,
+    // so it ends at the last ')'. Fields are counted from 1 at the pid.
+    const char *end = stat + length;
+    const char *open = static_cast<const char *>(memchr(stat, '(', length));
+    const char *close = static_cast<const char *>(memrchr(stat, ')', length));
+    if (!open || !close || close < open)
+        return std::nullopt;
+    Identity identity;
+    identity.name = QByteArray(open + 1, close - open - 1);
+    constexpr int flags = 9, startTime = 22, startCode = 26, startStack = 28, argumentsStart = 48, argumentsEnd = 49;
+    quint64 processFlags = 0;
+    int field = 2;
+    for (const char *p = close + 1; p < end; ++p) {
+        if (*p != ' ')
+            continue;
+        quint64 *slot = nullptr;
+        switch (++field) {
+        case flags: slot = &processFlags; break;
+        case startTime: slot = &identity.startTime; break;
+        case startCode: slot = &identity.layout[0]; break;
+        case startStack: slot = &identity.layout[1]; break;
+        case argumentsStart: slot = &identity.layout[2]; break;
+        case argumentsEnd: slot = &identity.layout[3]; break;
+        default: continue;
+        }
+        for (const char *digit = p + 1; digit < end && *digit >= '0' && *digit <= '9'; ++digit)
+            *slot = *slot * 10 + quint64(*digit - '0');
+        if (field == argumentsEnd)
+            break;
+    }
+    // A kernel thread never runs a program, whatever it is called (kworker
+    // threads rename themselves as they work).
+    if (processFlags & kernelThread)
+        identity.name.clear();
+    // Older kernels end before the argument fields.
+    if (field < startStack)
+        return std::nullopt;
+    return identity;
+}
+
+RunningApplicationScanner::RunningApplicationScanner(QString procRoot)
+    : m_procRoot(std::move(procRoot))
+{
+}
+
+std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
+{
+    const QByteArray root = QFile::encodeName(m_procRoot);
     DIR *directory = opendir(root.constData());
     if (!directory)
         return {};
-    const uid_t user = geteuid();
+    const int directoryFd = dirfd(directory);
+    std::vector<qint32> pids;
     while (const dirent *entry = readdir(directory)) {
         char *end = nullptr;
         const long pid = strtol(entry->d_name, &end, 10);
         if (*entry->d_name < '1' || *entry->d_name > '9' || *end != '\0' || pid > INT32_MAX)
             continue;
-        struct stat info;
-        if (fstatat(dirfd(directory), entry->d_name, &info, 0) != 0 || info.st_uid != user)
-            continue;
         pids.push_back(qint32(pid));
     }
-    closedir(directory);
     std::sort(pids.begin(), pids.end());
 
+    // Only the user's own processes matter, and the owner of the files in
+    // /proc/PID is the cheapest way to learn whose a process is: the
+    // directory's for a process not seen before, the stat line's (which is
+    // read anyway) for one that is known.
+    const uid_t user = geteuid();
+    const quint64 now = ticksSinceBoot();
+    static const quint64 settledTicks = settledSeconds * quint64(sysconf(_SC_CLK_TCK));
+    std::vector<Known> known;
+    known.reserve(m_known.size() + 16);
     std::vector<RunningApplication> applications;
-    applications.reserve(pids.size());
+    applications.reserve(m_known.size() + 16);
+    auto previous = m_known.begin();
     for (const qint32 pid : pids) {
-        if (std::optional<RunningApplication> application = readProcess(procRoot, pid))
-            applications.push_back(std::move(*application));
+        while (previous != m_known.end() && previous->pid < pid)
+            ++previous;
+        const bool seenBefore = previous != m_known.end() && previous->pid == pid;
+        char path[32];
+        const int nameLength = snprintf(path, sizeof path, "%d", pid);
+        struct stat owner;
+        if (!seenBefore && (fstatat(directoryFd, path, &owner, 0) != 0 || owner.st_uid != user))
+            continue;
+        memcpy(path + nameLength, "/stat", 6);
+        const int fd = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue; // gone
+        if (seenBefore && (fstat(fd, &owner) != 0 || owner.st_uid != user)) {
+            ::close(fd);
+            continue;
+        }
+        // The whole line comes in one read.
+        char stat[1024];
+        const ssize_t length = read(fd, stat, sizeof stat);
+        ::close(fd);
+        if (length <= 0)
+            continue;
+        const std::optional<Identity> identity = RunningApplicationScanner::identity(stat, size_t(length));
+        if (seenBefore && identity && previous->identity == *identity) {
+            if (!previous->identifiedByArguments && identity->startTime + settledTicks > now)
+                previous->application.bundleIdentifier = unitIdentifier(processDirectory(m_procRoot, pid));
+            applications.push_back(previous->application);
+            known.push_back(std::move(*previous));
+            continue;
+        }
+        bool identifiedByArguments = false;
+        std::optional<RunningApplication> application = readProcess(m_procRoot, pid, &identifiedByArguments);
+        if (!application)
+            continue;
+        applications.push_back(*application);
+        if (identity)
+            known.push_back({pid, *identity, identifiedByArguments, std::move(*application)});
     }
+    closedir(directory);
+    m_known = std::move(known);
     return applications;
+}
+
+std::vector<RunningApplication> runningApplications(const QString &procRoot)
+{
+    return RunningApplicationScanner(procRoot).runningApplications();
 }

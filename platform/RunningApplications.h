@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -15,7 +17,47 @@ struct RunningApplication
     qint32 processIdentifier = 0;
 };
 
-// The processes of the current user, in ascending process id, read from a
-// proc file system mounted at procRoot. A process that vanishes while it is
-// read is left out.
+// Lists the processes of the current user from a proc file system mounted at
+// procRoot. What it learnt about a process is kept from one call to the next
+// for as long as the process provably runs the same program, so that a call
+// costs little more than a look at each process's stat line.
+class RunningApplicationScanner
+{
+public:
+    explicit RunningApplicationScanner(QString procRoot = QStringLiteral("/proc"));
+
+    // In ascending process id. A process that vanishes while it is read is
+    // left out.
+    std::vector<RunningApplication> runningApplications();
+
+private:
+    // What changes when the process ends or runs another program: its start
+    // time, its name, and where exec placed its code, stack and arguments
+    // (randomised afresh by every exec while address-space randomisation is
+    // on, as it is by default, so an exec of a program with the same name is
+    // seen too).
+    struct Identity
+    {
+        QByteArray name;
+        quint64 startTime = 0; // clock ticks after boot
+        std::array<quint64, 4> layout{};
+        bool operator==(const Identity &) const = default;
+    };
+    struct Known
+    {
+        qint32 pid;
+        Identity identity;
+        // Its id came from its command line, not from its unit.
+        bool identifiedByArguments;
+        RunningApplication application;
+    };
+
+    static std::optional<Identity> identity(const char *stat, size_t length);
+
+    QString m_procRoot;
+    // Ascending process id.
+    std::vector<Known> m_known;
+};
+
+// The same, learnt afresh.
 std::vector<RunningApplication> runningApplications(const QString &procRoot = QStringLiteral("/proc"));

@@ -7,11 +7,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryFile>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,30 +53,52 @@ int listenOn(int family, int port, int *fd)
 
 TEST(ListeningPortsSystem, RealLsofOnRealSockets)
 {
+    ListeningPortProbe probe;
     const qint32 self = qint32(QCoreApplication::applicationPid());
-    EXPECT_EQ(listeningPorts(self), QList<qint64>{}) << "this process listens on nothing yet";
+    EXPECT_EQ(probe.listeningPorts(self), QList<qint64>{}) << "this process listens on nothing yet";
 
     int v4 = -1, v6 = -1;
     const int port = listenOn(AF_INET, 0, &v4);
     ASSERT_GT(port, 0);
     ASSERT_EQ(listenOn(AF_INET6, port, &v6), port);
-    EXPECT_EQ(listeningPorts(self), (QList<qint64>{port, port}));
+    EXPECT_EQ(probe.listeningPorts(self), (QList<qint64>{port, port}));
     close(v4);
     close(v6);
 
-    EXPECT_EQ(listeningPorts(self), QList<qint64>{});
-    EXPECT_EQ(listeningPorts(0x7ffffff0), QList<qint64>{}) << "no such process";
+    EXPECT_EQ(probe.listeningPorts(self), QList<qint64>{});
+    EXPECT_EQ(probe.listeningPorts(0x7ffffff0), QList<qint64>{}) << "no such process";
 }
 
 TEST(ListeningPortsSystem, MissingOrHangingToolGivesNothing)
 {
-    EXPECT_EQ(listeningPorts(1, QStringLiteral("/nonexistent/lsof")), QList<qint64>{});
-    EXPECT_EQ(listeningPorts(1, QStringLiteral("/etc/hostname")), QList<qint64>{}); // not executable
+    EXPECT_EQ(ListeningPortProbe(QStringLiteral("/nonexistent/lsof")).listeningPorts(1), QList<qint64>{});
+    EXPECT_EQ(ListeningPortProbe(QStringLiteral("/etc/hostname")).listeningPorts(1), QList<qint64>{}); // not executable
 
+    // The tool outlives its kill until this test lets go of the lock.
+    QTemporaryFile lock;
+    ASSERT_TRUE(lock.open());
+    ASSERT_EQ(flock(lock.handle(), LOCK_EX), 0);
+    qputenv("HANG_TOOL_HOLD", QFile::encodeName(lock.fileName()));
+    const auto bound = std::chrono::seconds(1);
+    ListeningPortProbe probe(QStringLiteral(QUILLFEN_BINARY_DIR "/tests/tools/hang_tool"), bound);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(listeningPorts(1, QStringLiteral(QUILLFEN_BINARY_DIR "/tests/tools/hang_tool")), QList<qint64>{});
-    EXPECT_LT(clock.elapsed(), 20000) << "the 5-second bound did not hold";
+    EXPECT_EQ(probe.listeningPorts(1), QList<qint64>{});
+    EXPECT_EQ(probe.listeningPorts(1), QList<qint64>{}) << "no second tool while the first is stuck";
+    EXPECT_LT(clock.elapsed(), 4000) << "the bound did not hold";
+    EXPECT_EQ(probe.unreapedTools(), 1);
+
+    // Let go: the next call reaps it, then runs a tool that dies at its kill.
+    flock(lock.handle(), LOCK_UN);
+    qunsetenv("HANG_TOOL_HOLD");
+    QElapsedTimer released;
+    released.start();
+    while (probe.unreapedTools() > 0 && released.elapsed() < 20000) {
+        QThread::msleep(20);
+        EXPECT_EQ(probe.listeningPorts(1), QList<qint64>{});
+    }
+    EXPECT_EQ(probe.unreapedTools(), 0);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
 }
 
 // Runs `body` in a child process inside a fresh network namespace and returns

@@ -85,7 +85,7 @@ TEST(RunningApplicationsSystem, CharlesUnderEachCommandLine)
         ASSERT_TRUE(app);
         EXPECT_EQ(app->bundleIdentifier, c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt);
         if (c.isCharles) { // *:PORT, in /proc/net/tcp6 only
-            EXPECT_EQ(listeningPorts(app->processIdentifier),
+            EXPECT_EQ(ListeningPortProbe().listeningPorts(app->processIdentifier),
                       QList<qint64>{standIns[i]->readAllStandardOutput().mid(10).trimmed().toLongLong()});
         }
     }

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +76,19 @@ protected:
         QFile cgroup(dir + QStringLiteral("/cgroup"));
         cgroup.open(QIODevice::WriteOnly);
         cgroup.write("0::/user.slice/user-1000.slice/user@1000.service/app.slice/" + cgroupUnit.toUtf8() + "\n");
+        writeStat(pid, args.value(0), 100, 0);
+    }
+
+    // /proc/PID/stat with a name, a start time (field 22) and where exec put
+    // the arguments (field 48); every other field 0.
+    void writeStat(int pid, const QString &name, int startTime, int argumentsStart)
+    {
+        QByteArray line = QByteArray::number(pid) + " (" + name.toUtf8() + ") S";
+        for (int field = 4; field <= 52; ++field)
+            line += ' ' + QByteArray::number(field == 22 ? startTime : field == 48 ? argumentsStart : 0);
+        QFile stat(root.path() + QLatin1Char('/') + QString::number(pid) + QStringLiteral("/stat"));
+        stat.open(QIODevice::WriteOnly);
+        stat.write(line + '\n');
     }
 };
 
@@ -105,6 +119,43 @@ TEST_F(ProcFixture, EveryRuleOnAFixtureTree)
     EXPECT_EQ(apps[4].processIdentifier, 100);
     EXPECT_EQ(apps[4].bundleLocation, QStringLiteral("/opt/Charles.app"));
     EXPECT_EQ(apps[4].bundleIdentifier, std::nullopt);
+}
+
+TEST_F(ProcFixture, KeepsWhatItLearntOnlyWhileTheProgramIsTheSame)
+{
+    addProcess(20, "/usr/bin/bash", {"bash", "charles"});
+    RunningApplicationScanner scanner(root.path());
+    const auto charlesSeen = [&] { return scanner.runningApplications().at(0).bundleIdentifier.has_value(); };
+    ASSERT_FALSE(charlesSeen());
+    const auto runCharles = [&] {
+        addProcess(20, "/usr/bin/java", {"java", "-jar", "/opt/charles/lib/charles.jar"});
+    };
+    runCharles();
+    writeStat(20, "bash", 100, 0);
+    EXPECT_FALSE(charlesSeen()) << "kept while the stat line says it is the same program";
+    // An exec into another name, an exec that keeps the name, and the pid
+    // taken by a new process: each is read afresh.
+    const struct { const char *name; int startTime, argumentsStart; } changes[] = {
+        {"java", 100, 0}, {"bash", 100, 7}, {"bash", 200, 0}};
+    for (const auto &change : changes) {
+        addProcess(20, "/usr/bin/bash", {"bash", "charles"});
+        writeStat(20, "bash", 100, 0);
+        ASSERT_FALSE(charlesSeen());
+        runCharles();
+        writeStat(20, change.name, change.startTime, change.argumentsStart);
+        EXPECT_TRUE(charlesSeen()) << change.name << change.startTime << change.argumentsStart;
+    }
+
+    // A process that has only just started may yet be moved into the unit
+    // that names it.
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    addProcess(20, "/usr/bin/bash", {"bash", "charles"});
+    writeStat(20, "bash", int(now.tv_sec * sysconf(_SC_CLK_TCK)), 0);
+    ASSERT_FALSE(charlesSeen());
+    addProcess(20, "/usr/bin/bash", {"bash", "charles"}, "app-gnome-com.xk72.Charles-20.scope");
+    writeStat(20, "bash", int(now.tv_sec * sysconf(_SC_CLK_TCK)), 0);
+    EXPECT_TRUE(charlesSeen());
 }
 
 } // namespace
