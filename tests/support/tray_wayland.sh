@@ -134,7 +134,7 @@ screenshot 1-waybar-tray
 click 10 15 3
 sleep 1
 screenshot 2-menu
-click 100 99 1
+click 100 99 1 # the port line, third in waybar's menu
 wait_until 50 dialog_open || fail "the port line in waybar's menu did not open the port dialog"
 sleep 0.5
 screenshot 3-port-dialog
