@@ -5,14 +5,16 @@ CMAKE_FLAGS ?=
 
 # Debian 12 packages: the toolchain, Qt 6, avahi-client, the tools the program
 # runs (lsof) and talks to (avahi-daemon), what the tests use (GoogleTest,
-# network namespaces, a private D-Bus, avahi-browse, a virtual X display), and
-# what makes and checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
+# network namespaces, a private D-Bus, avahi-browse, a virtual X display, and a
+# headless Wayland desktop with a StatusNotifier tray), and what makes and
+# checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
 # desktop-file-validate, systemd-analyze).
 PACKAGES = build-essential cmake pkg-config \
 	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
 	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils \
-	dpkg-dev lintian mandoc appstream systemd
+	dpkg-dev lintian mandoc appstream systemd \
+	qt6-wayland sway waybar xwayland wayvnc grim wtype jq python3
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

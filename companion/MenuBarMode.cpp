@@ -24,6 +24,16 @@ bool haveDisplay()
     return false;
 }
 
+// Qt tries its Wayland platform plugin first on a Wayland session and falls
+// back to XWayland when the plugin is not installed. A session that names
+// Wayland in QT_QPA_PLATFORM gets the same fallback instead of an abort.
+void addXWaylandFallback()
+{
+    const QByteArray asked = qgetenv("QT_QPA_PLATFORM");
+    if (asked.contains("wayland") && !asked.contains("xcb") && !qgetenv("DISPLAY").isEmpty())
+        qputenv("QT_QPA_PLATFORM", asked + ";xcb");
+}
+
 } // namespace
 
 int runMenuBarMode(int &argc, char **argv)
@@ -34,8 +44,10 @@ int runMenuBarMode(int &argc, char **argv)
         return 2;
     }
 
+    addXWaylandFallback();
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("QuillfenMac"));
+    // A StatusNotifier host shows the application name as the item's title.
+    app.setApplicationName(CompanionApp::nameText);
     app.setApplicationDisplayName(CompanionApp::nameText);
     app.setDesktopFileName(QStringLiteral("quillfen-mac"));
     // The port dialog is the only window; closing it must not end the program.

@@ -1,7 +1,8 @@
 #include "companion/StatusItem.h"
 
+#include <QGuiApplication>
 #include <QMenu>
-#include <QCursor>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
@@ -60,12 +61,28 @@ void StatusItem::makeIcon()
     m_icon->setToolTip(m_toolTip);
     if (m_menu)
         m_icon->setContextMenu(m_menu);
-    // A left click opens the menu too: it is the program's only window.
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && m_menu)
-            m_menu->popup(QCursor::pos());
+        if (reason == QSystemTrayIcon::Trigger)
+            openMenuBesideIcon();
     });
     m_icon->show();
+}
+
+// A left click opens the menu too, where the program can put it beside the
+// icon: an XEmbed icon on X11 has a known place on the screen. A
+// StatusNotifier host tells no place, and on Wayland a menu without a parent
+// window would become a window of its own; there the host shows the menu
+// (on the right click) from what the item exports over D-Bus.
+void StatusItem::openMenuBesideIcon()
+{
+    const QRect icon = m_icon->geometry();
+    if (!m_menu || icon.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return;
+    // Below an icon in the upper half of its screen, above one in the lower
+    // half: QMenu moves a menu that does not fit below the point up above it.
+    const QScreen *screen = QGuiApplication::screenAt(icon.center());
+    const bool upperHalf = !screen || icon.center().y() < screen->geometry().center().y();
+    m_menu->popup(upperHalf ? icon.bottomLeft() + QPoint(0, 1) : icon.topLeft());
 }
 
 void StatusItem::checkForTray()

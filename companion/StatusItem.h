@@ -43,6 +43,7 @@ public:
 
 private:
     void makeIcon();
+    void openMenuBesideIcon();
     void checkForTray();
 
     QIcon m_iconImage;

@@ -11,38 +11,11 @@ set -euo pipefail
 
 program=$1
 out=$2
-for tool in Xvfb trayer xdotool xwininfo xprop import convert; do
-    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 77; }
-done
+. "$(dirname "$0")/tray_session.sh"
+need_tools Xvfb trayer xdotool xwininfo xprop import convert
 mkdir -p "$out"
-work=$(mktemp -d /tmp/quillfen-tray.XXXXXX)
 mkdir -m 700 "$work/runtime"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf -- "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*" >&2
-    import -display "$DISPLAY" -window root "$out/failure.png" 2>/dev/null || true
-    echo "--- program output:" >&2
-    cat "$work/output.txt" >&2 || true
-    exit 1
-}
-
-# Waits until the condition command succeeds (at most $1 tenths of a second).
-wait_until() {
-    local tenths=$1 i
-    shift
-    for ((i = 0; i < tenths; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+screenshot() { import -display "$DISPLAY" -window root "$out/$1.png"; }
 
 # A display number nobody uses.
 for n in $(seq 90 130); do
@@ -68,7 +41,7 @@ wait_until 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer
 
 # The icon: a window of the program's class embedded in the panel.
 icon_geometry() {
-    xwininfo -root -tree | awk '/"panel"/ {inpanel = 1} inpanel && /\("QuillfenMac" "QuillfenMac"\)/ {print $(NF-1), $NF; exit}'
+    xwininfo -root -tree | awk '/"panel"/ {inpanel = 1} inpanel && /\("QuillfenMac" / {print $(NF-1), $NF; exit}'
 }
 wait_until 150 sh -c "xwininfo -root -tree | awk '/\"panel\"/ {p=1} p && /QuillfenMac/ {f=1} END {exit !f}'" ||
     fail "no tray icon after the tray appeared"
@@ -90,7 +63,7 @@ colours=$(convert "$out/1-tray.png" -crop "${icon_w}x${icon_h}+${icon_x}+${icon_
 # Visible windows of the program with that window type (DIALOG, NORMAL).
 window_of_type() {
     local w
-    for w in $(xdotool search --onlyvisible --class QuillfenMac 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --classname QuillfenMac 2>/dev/null); do
         xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q "_NET_WM_WINDOW_TYPE_$1" && return 0
     done
     return 1
@@ -99,7 +72,7 @@ dialog_present() { window_of_type DIALOG; }
 # The menu: an override-redirect window that is not the embedded icon.
 menu_open() {
     local w
-    for w in $(xdotool search --onlyvisible --class QuillfenMac 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --classname QuillfenMac 2>/dev/null); do
         xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE\|DIALOG" && continue
         xwininfo -id "$w" 2>/dev/null | grep -q "Override Redirect State: yes" && return 0
     done
@@ -123,9 +96,10 @@ xdotool key Return
 wait_until 50 sh -c "grep -q '^Quillfen.proxyPort=65535' '$work/QuillfenMac.conf' 2>/dev/null" ||
     fail "the port was not saved"
 
-# The menu again: the port line shows the new port. Up wraps to the quit line.
-xdotool mousemove $((icon_x + icon_w / 2)) $((icon_y + icon_h / 2)) click 3
-wait_until 50 menu_open || fail "the menu did not open again"
+# The menu again, by a left click this time: the port line shows the new
+# port. Up wraps to the quit line.
+xdotool mousemove $((icon_x + icon_w / 2)) $((icon_y + icon_h / 2)) click 1
+wait_until 50 menu_open || fail "a left click did not open the menu"
 sleep 0.3
 import -window root "$out/4-menu-after-save.png"
 xdotool key Up Return
