@@ -36,7 +36,9 @@ as_user() {
     ip netns exec "$QF_MAC_NS" setpriv --reuid="$user" --regid="$user" --init-groups \
         env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$work" XDG_RUNTIME_DIR="$work/runtime" \
         XDG_CONFIG_HOME="$work/config" DBUS_SESSION_BUS_ADDRESS="$bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$QF_LAN_DIR/mac/bus" \
-        WAYLAND_DISPLAY=wayland-1 SWAYSOCK="$work/runtime/sway.sock" "$@"
+        WAYLAND_DISPLAY=wayland-1 SWAYSOCK="$work/runtime/sway.sock" \
+        ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+        ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$@"
 }
 screenshot() { as_user grim - >"$out/$1.png"; }
 cat >"$work/sway.conf" <<EOF
