@@ -144,7 +144,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "cycle_bench: not published (%s)\n", qPrintable(last));
             return 1;
         }
-        const std::vector<RunningApplication> apps = runningApplications();
+        const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
         const RunningApplication *proxy = findProxyApplication(apps);
         if (!proxy)
             return 1;
@@ -167,7 +167,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < n; ++i)
             AdvertiserTestAccess::update(*advertiser);
         std::printf("cycle_idle_ms %.3f\n", (cpuMs() - t) / n);
-        std::printf("processes %zu\n", runningApplications().size());
+        std::printf("processes %zu\n", RunningApplicationScanner().runningApplications().size());
     }
     return 0;
 }

@@ -241,8 +241,3 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
     m_known = std::move(known);
     return applications;
 }
-
-std::vector<RunningApplication> runningApplications(const QString &procRoot)
-{
-    return RunningApplicationScanner(procRoot).runningApplications();
-}

@@ -58,6 +58,3 @@ private:
     // Ascending process id.
     std::vector<Known> m_known;
 };
-
-// The same, learnt afresh.
-std::vector<RunningApplication> runningApplications(const QString &procRoot = QStringLiteral("/proc"));

@@ -46,7 +46,7 @@ TEST(RunningApplicationsSystem, FindsBundledAndScriptedProcesses)
     scripted.start(QStringLiteral("/bin/sh"), {"run.sh"});
     ASSERT_TRUE(scripted.waitForStarted());
 
-    const std::vector<RunningApplication> apps = runningApplications();
+    const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
     EXPECT_TRUE(std::is_sorted(apps.begin(), apps.end(), [](const auto &a, const auto &b) {
         return a.processIdentifier < b.processIdentifier;
     }));
@@ -77,7 +77,7 @@ TEST(RunningApplicationsSystem, CharlesUnderEachCommandLine)
         standIns.back()->start(executable, QStringList{"--as", "0"} + c.arguments());
         ASSERT_TRUE(standIns.back()->waitForReadyRead(5000)) << "no \"listening PORT\" line";
     }
-    const std::vector<RunningApplication> apps = runningApplications();
+    const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
     for (size_t i = 0; i < standIns.size(); ++i) {
         const CharlesCommandLine &c = charlesCommandLines[i];
         SCOPED_TRACE(c.commandLine.toStdString());

@@ -107,7 +107,7 @@ TEST_F(ProcFixture, EveryRuleOnAFixtureTree)
         ASSERT_EQ(chown(QFile::encodeName(root.path() + "/14").constData(), 4242, 4242), 0);
     }
 
-    const std::vector<RunningApplication> apps = runningApplications(root.path());
+    const std::vector<RunningApplication> apps = RunningApplicationScanner(root.path()).runningApplications();
     ASSERT_EQ(apps.size(), 5u);
     EXPECT_EQ(apps[0].processIdentifier, 9);
     EXPECT_EQ(apps[0].bundleIdentifier, QStringLiteral("com.xk72.Charles"));
