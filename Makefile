@@ -18,7 +18,7 @@ PACKAGES = build-essential cmake pkg-config \
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: deps build package check check-sanitized demo bench fuzz ratio clean
+.PHONY: deps build package check check-sanitized demo bench fuzz ratio coverage clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -89,5 +89,23 @@ ratio:
 	program=$$(count app advertiser platform companion); tests=$$(count tests fuzz); \
 	awk -v p=$$program -v t=$$tests 'BEGIN { printf "program %d lines, tests %d lines: %.2f (at most 0.6, aim 0.5)\n", p, t, t / p }'
 
+# Line and branch coverage of the program per folder, from the suite (or the
+# ctest selection in COVERAGE_TESTS, e.g. "-L unit") on a --coverage build.
+COVERAGE ?= build-coverage
+COVERAGE_TESTS ?=
+coverage: PACKAGES += gcovr
+coverage: deps
+	cmake -S . -B $(COVERAGE) -DCMAKE_BUILD_TYPE=Debug \
+		-DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage
+	cmake --build $(COVERAGE) -j$(JOBS)
+	find $(COVERAGE) -name '*.gcda' -delete
+	-ctest --test-dir $(COVERAGE) -j$(JOBS) $(COVERAGE_TESTS)
+	@for d in app advertiser platform companion ''; do \
+		printf '%-11s ' "$${d:-all}"; \
+		gcovr -r . --exclude-throw-branches --exclude-unreachable-branches \
+			$$(if [ -n "$$d" ]; then echo --filter "$$d/"; else for f in app advertiser platform companion; do echo --filter "$$f/"; done; fi) \
+			--print-summary -o /dev/null $(COVERAGE) | tr '\n' ' '; echo; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(SANITIZED) build-fuzz
+	rm -rf $(BUILD) $(SANITIZED) $(COVERAGE) build-fuzz
