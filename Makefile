@@ -58,7 +58,7 @@ check-sanitized: deps
 		ctest --test-dir $(SANITIZED) --output-on-failure -j$(JOBS)
 
 demo: deps build
-	$(SUDO) bash tests/support/demo.sh $(BUILD)
+	$(SUDO) bash demo/demo.sh $(BUILD)
 
 # Figures for docs/performance.md; measured, never asserted.
 bench: deps build
@@ -104,7 +104,7 @@ coverage: deps
 		printf '%-11s ' "$${d:-all}"; \
 		gcovr -r . --exclude-throw-branches --exclude-unreachable-branches \
 			$$(if [ -n "$$d" ]; then echo --filter "$$d/"; else for f in app advertiser platform companion; do echo --filter "$$f/"; done; fi) \
-			--print-summary -o /dev/null $(COVERAGE) | tr '\n' ' '; echo; \
+			--print-summary -o $(COVERAGE)/report.txt $(COVERAGE) | tr '\n' ' '; echo; \
 	done
 
 clean:

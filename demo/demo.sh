@@ -8,9 +8,9 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+root=$(cd "$here/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-lan_tool="$here/testlan.sh"
+lan_tool="$root/tests/support/testlan.sh"
 program="$build/QuillfenMac"
 proxy_tool="$build/tests/tools/fake_proxy"
 
