@@ -9,8 +9,8 @@
 #include "advertiser/AdvertiserHost.h"
 
 #include <QMap>
-#include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 // What happened to one service; kept by the publisher, so it outlives the
@@ -31,11 +31,7 @@ struct FakeServiceRecord
 
 struct FakeService final : NetService
 {
-    explicit FakeService(FakeServiceRecord &record)
-        : r(record)
-    {
-        r.service = this;
-    }
+    explicit FakeService(FakeServiceRecord &record) : r(record) { r.service = this; }
     ~FakeService() override { r.destroyed = true; }
     void setDelegate(NetServiceDelegate *d) override { r.delegate = d; }
     void setTXTRecordData(const QByteArray &data) override { r.txt = data; }
@@ -52,13 +48,9 @@ struct FakePublisher final : NetServicePublisher
     std::unique_ptr<NetService> createService(const QString &domain, const QString &type, const QString &name,
                                               qint32 port) override
     {
-        auto record = std::make_unique<FakeServiceRecord>();
-        record->domain = domain;
-        record->type = type;
-        record->name = name;
-        record->port = port;
-        created.push_back(std::move(record));
-        return std::make_unique<FakeService>(*created.back());
+        FakeServiceRecord &r = *created.emplace_back(std::make_unique<FakeServiceRecord>());
+        std::tie(r.domain, r.type, r.name, r.port) = std::tie(domain, type, name, port);
+        return std::make_unique<FakeService>(r);
     }
     bool isAlive(size_t index) const { return !created.at(index)->destroyed; }
     bool wasStopped(size_t index) const { return created.at(index)->stopped; }
@@ -74,11 +66,7 @@ struct FakeHost final : AdvertiserHost
     FakePublisher fakePublisher;
     int cycles = 0;
 
-    std::vector<RunningApplication> runningApplications() override
-    {
-        ++cycles;
-        return applications;
-    }
+    std::vector<RunningApplication> runningApplications() override { return ++cycles, applications; }
     QList<qint64> listeningPorts(qint32 pid) override { return ports.value(pid); }
     QStringList physicalAddresses() override { return addresses; }
     std::optional<QString> hostDisplayName() override { return displayName; }
@@ -90,7 +78,6 @@ struct FakeHost final : AdvertiserHost
         applications = {RunningApplication{std::nullopt, QStringLiteral("/Applications/Charles.app"), pid}};
         ports[pid] = listening;
     }
-    void quitCharles() { applications.clear(); }
 };
 
 class AdvertiserTestAccess

@@ -9,23 +9,11 @@
 class TemporaryConfigHome
 {
 public:
-    TemporaryConfigHome()
-        : m_previous(qgetenv("XDG_CONFIG_HOME"))
-        , m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
-    {
-        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
-    }
-    ~TemporaryConfigHome()
-    {
-        if (m_hadPrevious)
-            qputenv("XDG_CONFIG_HOME", m_previous);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-    }
+    TemporaryConfigHome() { qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8()); }
+    ~TemporaryConfigHome() { m_previous.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", m_previous); }
     QString path() const { return m_dir.path(); }
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_previous;
-    bool m_hadPrevious;
+    const QByteArray m_previous = qgetenv("XDG_CONFIG_HOME"); // null when unset
 };

@@ -71,16 +71,14 @@ int main(int argc, char **argv)
                 delegate.insidePublish = true;
                 service->publish();
                 delegate.insidePublish = false;
-            } else if (words[0] == "stop" || words[0] == "drop") {
-                if (words[0] == "stop")
-                    delegate.services.back()->stop();
-                else
-                    delegate.services.back().reset();
-            } else if (words[0] == "run") {
+            } else if (words[0] == "stop")
+                delegate.services.back()->stop();
+            else if (words[0] == "drop")
+                delegate.services.back().reset();
+            else if (words[0] == "run")
                 std::system(line.mid(4).constData());
-            } else if (words[0] == "quit") {
+            else if (words[0] == "quit")
                 QCoreApplication::quit();
-            }
         }
     });
     return app.exec();

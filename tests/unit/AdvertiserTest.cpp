@@ -7,15 +7,13 @@
 
 #include "advertiser/Advertiser.h"
 #include "advertiser/ProxyApplication.h"
-#include "advertiser/StatusText.h"
 #include "platform/Preferences.h"
 #include "support/FakeHost.h"
 #include "support/QtPrinters.h"
 #include "support/TemporaryConfigHome.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -23,7 +21,12 @@
 
 namespace {
 
-using namespace StatusText;
+// The status lines, byte for byte.
+const QString waitingForLaunch = QStringLiteral("等待 Charles 启动"), proxyQuit = QStringLiteral("Charles 已关闭，等待重新启动。"),
+              noAddress = QStringLiteral("未找到可用的 Wi-Fi 或有线地址");
+QString waitingForPort(int port) { return QStringLiteral("等待 Charles 开启 HTTP 代理端口 %1").arg(port); }
+QString publishing(int port) { return QStringLiteral("正在发布设备发现信息 · Charles :%1").arg(port); }
+QString published(int port) { return QStringLiteral("可被 iPhone 发现 · Charles :%1").arg(port); }
 const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
 
 // Runs one command line at a time against an advertiser on a fake host:
@@ -34,8 +37,7 @@ const QString failed = QStringLiteral("设备发现发布失败，请检查本�
 class Driver
 {
 public:
-    explicit Driver(std::optional<qint64> port)
-        : requested(port)
+    explicit Driver(std::optional<qint64> port) : requested(port)
     {
         auto fake = std::make_unique<FakeHost>();
         host = fake.get();
@@ -54,86 +56,77 @@ public:
     }
 
     QStringList take() { return std::exchange(reports, {}); }
-    size_t created() const { return publisher().created.size(); }
-    bool held() const { return created() > 0 && publisher().isAlive(created() - 1); }
-
-    FakeHost *host;
-    std::unique_ptr<Advertiser> advertiser;
+    size_t created() const { return host->fakePublisher.created.size(); }
+    bool held() const { return created() > 0 && !host->fakePublisher.created.back()->destroyed; }
 
 private:
-    FakePublisher &publisher() const { return host->fakePublisher; }
-
     static QList<qint64> portList(const QString &text)
     {
         QList<qint64> ports;
-        if (text != QLatin1String("none"))
-            for (const QString &port : text.split(QLatin1Char(',')))
+        for (const QString &port : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            if (port != QLatin1String("none"))
                 ports << port.toLongLong();
         return ports;
     }
 
     void runCommand(const QStringList &c)
     {
-        const QString &verb = c[0];
-        if (verb == QLatin1String("start"))
+        const auto is = [&](const char *verb) { return c[0] == QLatin1String(verb); };
+        const QString arg = c.value(1);
+        if (is("start"))
             advertiser->start();
-        else if (verb == QLatin1String("cycle"))
+        else if (is("cycle"))
             AdvertiserTestAccess::update(*advertiser);
-        else if (verb == QLatin1String("stop"))
+        else if (is("stop"))
             advertiser->stop();
-        else if (verb == QLatin1String("setport"))
-            advertiser->setPort(*(requested = c[1].toLongLong()));
-        else if (verb == QLatin1String("charles"))
-            host->runCharles(c[1].toInt(), c.size() > 2 ? portList(c[2]) : QList<qint64>{8888});
-        else if (verb == QLatin1String("quit"))
-            host->quitCharles();
-        else if (verb == QLatin1String("ports"))
-            host->ports[c[1].toInt()] = portList(c[2]);
-        else if (verb == QLatin1String("addresses"))
-            host->addresses = c[1] == QLatin1String("none") ? QStringList() : c[1].split(QLatin1Char(','));
-        else if (verb == QLatin1String("name"))
+        else if (is("setport"))
+            advertiser->setPort(*(requested = arg.toLongLong()));
+        else if (is("charles"))
+            host->runCharles(arg.toInt(), portList(c.value(2, QStringLiteral("8888"))));
+        else if (is("quit"))
+            host->applications.clear();
+        else if (is("ports"))
+            host->ports[arg.toInt()] = portList(c[2]);
+        else if (is("addresses"))
+            host->addresses = arg == QLatin1String("none") ? QStringList() : arg.split(QLatin1Char(','));
+        else if (is("name"))
             host->displayName = c.mid(1).join(QLatin1Char(' '));
-        else if (verb == QLatin1String("published"))
-            publisher().latest().didPublish();
-        else if (verb == QLatin1String("failed") || verb == QLatin1String("failed-empty")) {
-            const size_t newest = created() - 1;
-            publisher().latest().didNotPublish(verb == QLatin1String("failed") ? noDaemon() : ErrorDictionary{});
-            dropped.insert(newest);
-        } else if (verb == QLatin1String("stray")) {
-            // Events from a service that is not the held one.
+        else if (is("published"))
+            host->fakePublisher.created.back()->didPublish();
+        else if (is("failed") || is("failed-empty")) {
+            dropped.insert(created() - 1);
+            host->fakePublisher.created.back()->didNotPublish(is("failed") ? noDaemon : ErrorDictionary{});
+        } else if (is("stray")) { // events from a service that is not the held one
             FakeServiceRecord record{};
             FakeService stranger(record);
-            record.delegate = publisher().created.front()->delegate;
+            record.delegate = host->fakePublisher.created.front()->delegate;
             record.didPublish();
-            record.didNotPublish(noDaemon());
+            record.didNotPublish(noDaemon);
         } else
-            FAIL() << "unknown command " << verb.toStdString();
+            FAIL() << "unknown command " << c[0].toStdString();
     }
 
-    static ErrorDictionary noDaemon()
-    {
-        return {{QStringLiteral("errorCode"), -26}, {QStringLiteral("errorDomain"), 1}};
-    }
-
+    // At most one live registration, each replaced one stopped first, a failed
+    // one dropped without stop, each new one made for the current port and addresses.
     void checkPublisherRules()
     {
-        const FakePublisher &p = publisher();
-        for (size_t i = 0; i + 1 < p.created.size(); ++i) {
-            EXPECT_FALSE(p.isAlive(i)) << "service " << i << " outlived its successor";
-            EXPECT_EQ(p.wasStopped(i), !dropped.count(i)) << "service " << i;
+        for (size_t i = 0; i + 1 < created(); ++i) {
+            EXPECT_TRUE(host->fakePublisher.created[i]->destroyed) << "service " << i << " outlived its successor";
+            EXPECT_EQ(host->fakePublisher.created[i]->stopped, !dropped.count(i)) << "service " << i;
         }
-        for (size_t i = checked; i < p.created.size(); ++i) {
-            const FakeServiceRecord &s = *p.created[i];
-            EXPECT_EQ(s.domain, QStringLiteral("local."));
-            EXPECT_EQ(s.type, QStringLiteral("_quillfen._tcp."));
+        for (; checked < created(); ++checked) {
+            const FakeServiceRecord &s = *host->fakePublisher.created[checked];
+            EXPECT_EQ(s.domain + s.type, QStringLiteral("local._quillfen._tcp."));
             EXPECT_EQ(s.name, QStringLiteral("Quillfen-") + advertiser->machineId().left(8));
             EXPECT_TRUE(s.published);
             EXPECT_TRUE(s.txt.contains("addresses=" + host->addresses.join(QLatin1Char(',')).toUtf8()));
             EXPECT_EQ(s.port, requested.value_or(8888));
         }
-        checked = p.created.size();
     }
 
+    const ErrorDictionary noDaemon{{QStringLiteral("errorCode"), -26}, {QStringLiteral("errorDomain"), 1}};
+    FakeHost *host;
+    std::unique_ptr<Advertiser> advertiser;
     std::optional<qint64> requested;
     QStringList reports;
     std::set<size_t> dropped;
@@ -268,15 +261,16 @@ TEST(Advertiser, RandomWalkKeepsThePublisherRules)
 
 TEST(Advertiser, FirstMatchingApplicationIsCharles)
 {
+    const auto bundle = [](const char *path, qint32 pid) { return RunningApplication{{}, QString::fromUtf8(path), pid}; };
+    const auto id = [](const char *id, qint32 pid) { return RunningApplication{QString::fromUtf8(id), {}, pid}; };
     const struct
     {
         std::vector<RunningApplication> applications;
         qint32 found; // 0: none
     } cases[] = {
-        {{{std::nullopt, QStringLiteral("/opt/charles.app"), 1}, {QStringLiteral("com.xk72.charles"), std::nullopt, 2}}, 0},
-        {{{QStringLiteral("com.xk72.Charles"), QStringLiteral("/opt/Proxy.app"), 3},
-          {std::nullopt, QStringLiteral("/Applications/Charles.app"), 4}}, 3},
-        {{{std::nullopt, QStringLiteral("/x/Charles.app.bak"), 5}, {std::nullopt, QStringLiteral("/Applications/Charles.app"), 6}}, 6},
+        {{bundle("/opt/charles.app", 1), id("com.xk72.charles", 2)}, 0},
+        {{id("com.xk72.Charles", 3), bundle("/Applications/Charles.app", 4)}, 3},
+        {{bundle("/x/Charles.app.bak", 5), bundle("/Applications/Charles.app", 6)}, 6},
         {{}, 0},
     };
     for (const auto &c : cases) {
@@ -288,15 +282,14 @@ TEST(Advertiser, FirstMatchingApplicationIsCharles)
 TEST(Advertiser, MachineIdIsMadeOnceAndKeptAsStored)
 {
     TemporaryConfigHome config;
-    const QString first = Advertiser(std::nullopt, std::make_unique<FakeHost>()).machineId();
+    const auto machineId = [] { return Advertiser(std::nullopt, std::make_unique<FakeHost>()).machineId(); };
+    const QString first = machineId();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"))
-                    .match(first)
-                    .hasMatch())
-        << first.toStdString();
-    EXPECT_EQ(Advertiser(8888, std::make_unique<FakeHost>()).machineId(), first);
+                    .match(first).hasMatch()) << first.toStdString();
+    EXPECT_EQ(machineId(), first);
     for (const QString &stored : {QStringLiteral(""), QStringLiteral("  lower-case id  ")}) {
         Preferences::setString(Preferences::machineIdKey, stored);
-        EXPECT_EQ(Advertiser(std::nullopt, std::make_unique<FakeHost>()).machineId(), stored);
+        EXPECT_EQ(machineId(), stored);
     }
 }
 
@@ -304,40 +297,20 @@ TEST(Advertiser, CyclesFollowTheTimerAndStopWithIt)
 {
     TemporaryConfigHome config;
     auto fake = std::make_unique<FakeHost>();
-    FakeHost *host = fake.get();
+    const int &cycles = fake->cycles;
     auto advertiser = std::make_unique<Advertiser>(std::nullopt, std::move(fake));
     advertiser->setInterval(std::chrono::milliseconds(5));
     advertiser->start();
-    EXPECT_EQ(host->cycles, 1); // the first cycle runs at once
-    auto runFor = [](int ms, const std::function<bool()> &done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    };
-    runFor(10000, [&] { return host->cycles >= 4; });
-    EXPECT_GE(host->cycles, 4);
+    EXPECT_EQ(cycles, 1); // the first cycle runs at once
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cycles >= 4; }, 10000));
     advertiser->stop();
-    const int stoppedAt = host->cycles;
-    runFor(50, [] { return false; });
-    EXPECT_EQ(host->cycles, stoppedAt);
+    const int stoppedAt = cycles;
+    QTest::qWait(50);
+    EXPECT_EQ(cycles, stoppedAt);
     // Destroyed while running: nothing is left that could reach it.
     advertiser->start();
     advertiser.reset();
-    runFor(50, [] { return false; });
-}
-
-TEST(StatusText, ExactBytes)
-{
-    EXPECT_EQ(renderErrorDictionary({}), QStringLiteral("[:]"));
-    EXPECT_EQ(renderErrorDictionary({{QStringLiteral("errorCode"), -8}}), QStringLiteral("[\"errorCode\": -8]"));
-    EXPECT_EQ(published(8888).toUtf8(), QByteArray("可被 iPhone 发现 · Charles :8888"));
-    // Byte counts of the fixed texts guard against look-alike characters.
-    EXPECT_EQ(waitingForLaunch.toUtf8().size(), 21);
-    EXPECT_EQ(proxyQuit.toUtf8().size(), 41);
-    EXPECT_EQ(noAddress.toUtf8().size(), 40);
-    EXPECT_EQ(waitingForPort(8888).toUtf8().size(), 44);
-    EXPECT_EQ(publishing(8888).toUtf8().size(), 47);
+    QTest::qWait(50);
 }
 
 } // namespace
