@@ -30,7 +30,6 @@ die() { echo "testlan: $*" >&2; exit 1; }
 
 # Running and not a zombie (nobody may reap the daemons once their starter exits).
 alive() { [ -n "${1:-}" ] && [ -e "/proc/$1" ] && ! grep -qs '^State:.Z' "/proc/$1/status"; }
-dead() { ! alive "$1"; }
 
 # Runs the command until it succeeds, for at most 15 s.
 retry() { for _ in $(seq 150); do "$@" && return 0; sleep 0.1; done; return 1; }
@@ -95,7 +94,7 @@ kill_daemon() {
     local pid
     pid=$(cat "$QF_LAN_DIR/$1/avahi.pid" 2>/dev/null) || die "no $1 avahi-daemon"
     kill -"${2:-KILL}" "$pid" 2>/dev/null || true
-    retry dead "$pid" || die "$1 avahi-daemon (pid $pid) did not exit"
+    retry eval "! alive $pid" || die "$1 avahi-daemon (pid $pid) did not exit"
     rm -f "$QF_LAN_DIR/$1/avahi.pid"
 }
 
@@ -155,16 +154,8 @@ case "$cmd:$#" in
     down:1) [ ! -f "$1/env" ] || down "$1" ;;
     start-daemon:2) load "$1" && start_daemon "$2" ;;
     kill-daemon:[23]) load "$1" && kill_daemon "$2" "${3:-KILL}" ;;
-    exec:*) [ $# -ge 3 ] || die "usage: testlan.sh exec DIR mac|phone CMD..."; run_on "$@" ;;
-    browse:*)
-        [ $# -ge 1 ] || die "usage: testlan.sh browse DIR [ARGS...]"
-        dir="$1"
-        shift
-        [ $# -gt 0 ] || set -- -r -p -t -k _quillfen._tcp
-        run_on "$dir" phone avahi-browse "$@"
-        ;;
-    *)
-        sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2
-        exit 2
-        ;;
+    exec:[3-9]* | exec:[1-9][0-9]*) run_on "$@" ;;
+    browse:1) run_on "$1" phone avahi-browse -r -p -t -k _quillfen._tcp ;;
+    browse:*) run_on "$1" phone avahi-browse "${@:2}" ;;
+    *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
 esac
