@@ -32,25 +32,20 @@ trap '"$lan_tool" down "$lan" >/dev/null 2>&1 || true; rm -rf -- "$work"' EXIT
 # Actions.
 # Starts CMD on SIDE in the background as WHO (output in $work/WHO.out, .err).
 start() {
-    local who=$1 side=$2
-    shift 2
-    { exec "$lan_tool" exec "$lan" "$side" env XDG_CONFIG_HOME="$work" "$@"; } \
-        <"${input:-/dev/null}" >"$work/$who.out" 2>"$work/$who.err" &
-    echo $! >"$work/$who.pid"
+    "$lan_tool" exec "$lan" "$2" env XDG_CONFIG_HOME="$work" "${@:3}" <"${input:-/dev/null}" >"$work/$1.out" 2>"$work/$1.err" &
+    echo $! >"$work/$1.pid"
 }
 stop() { kill -"${2:-TERM}" "$(cat "$work/$1.pid")"; wait "$(cat "$work/$1.pid")" 2>/dev/null || true; }
 program() { start program mac "$build/QuillfenMac" "$@"; said=program mark=0; }
 publisher() {
-    mkfifo "$work/in"
-    exec 3<>"$work/in"
+    mkfifo "$work/in" && exec 3<>"$work/in"
     input="$work/in" start publisher mac "$build/tests/tools/publisher_tool" "$@"
     said=publisher mark=0
 }
 send() { printf '%s\n' "$@" >&3; }
 # A stand-in proxy, WHO, listening on PORT from FOLDER/Contents/MacOS/Charles.
 proxy() {
-    mkdir -p "$work/$2/Contents/MacOS"
-    cp "$build/tests/tools/fake_proxy" "$work/$2/Contents/MacOS/Charles"
+    mkdir -p "$work/$2/Contents/MacOS" && cp "$build/tests/tools/fake_proxy" "$work/$2/Contents/MacOS/Charles"
     start "$1" mac "$work/$2/Contents/MacOS/Charles" "$3"
 }
 daemon() { "$lan_tool" "$1-daemon" "$lan" mac ${2:+"$2"}; }
@@ -67,13 +62,12 @@ record() { echo "IPv? qf-mac.local $1 \"addresses=$2\" \"version=1\" \"name=qf-m
 # Runs CHECK until it succeeds, for at most 30 s.
 eventually() { for _ in $(seq 60); do "$@" && return 0; sleep 0.5; done; return 1; }
 said_matches() {
-    local lines
-    lines=$(wc -l <"$work/$said.out")
-    got=$(tail -n +"$((mark + 1))" "$work/$said.out" | head -n "$((lines - mark))" | paste -sd'|')
-    next_mark=$lines
+    next_mark=$(wc -l <"$work/$said.out")
+    got=$(head -n "$next_mark" "$work/$said.out" | tail -n +"$((mark + 1))" | paste -sd'|')
     # shellcheck disable=SC2053 # a pattern
     [[ $got == $1 ]]
 }
+# Every line a fresh look finds for $name matches the pattern ("-": nothing found).
 seen_matches() {
     local side=phone want=${1//@id@/$id} line kind protocol instance host port txt
     [[ $want == mac:* ]] && side=mac want=${want#mac:}
@@ -96,16 +90,11 @@ fail() {
 step() {
     echo "$(date +%T.%N | cut -c1-12) step: $1"
     eval "$1" || fail "the action failed: $1"
-    eventually said_matches "$2" || fail "after: $1
-said:     $got
-expected: $2"
+    eventually said_matches "$2" || fail "after: $1"$'\n'"said:     $got"$'\n'"expected: $2"
     mark=$next_mark
     id=$(sed -n 's/^Quillfen\.machineID=//p' "$config" 2>/dev/null || true)
     [ -n "$name" ] || [ -z "$id" ] || name="Quillfen-${id:0:8}"
-    [ -z "$3" ] || eventually seen_matches "$3" || fail "after: $1
-found for $name:
-$seen
-expected: $3"
+    [ -z "$3" ] || eventually seen_matches "$3" || fail "after: $1"$'\n'"found for $name:"$'\n'"$seen"$'\n'"expected: $3"
 }
 
 # The whole program. A stand-in started some other way (another folder, a
