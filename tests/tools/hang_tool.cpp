@@ -14,14 +14,13 @@ int main()
 {
     if (const char *hold = std::getenv("HANG_TOOL_HOLD")) {
         int ready[2];
+        const pid_t tool = getpid();
         if (pipe(ready) != 0)
             return 1;
-        const pid_t tool = getpid();
         if (fork() == 0) {
             const char held = ptrace(PTRACE_SEIZE, tool, nullptr, nullptr) == 0 ? 'y' : 'n';
-            if (write(ready[1], &held, 1) != 1)
-                _exit(1);
-            flock(open(hold, O_RDONLY | O_CLOEXEC), LOCK_SH);
+            if (write(ready[1], &held, 1) == 1)
+                flock(open(hold, O_RDONLY | O_CLOEXEC), LOCK_SH);
             _exit(0);
         }
         char held = 'n';
