@@ -22,28 +22,21 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
 // Listens on the wildcard address; the port it got, or -1.
-int listenOn(int family, int port, int v6only)
+static int listenOn(int family, int port, int v6only)
 {
     // A sockaddr_in is a prefix of a sockaddr_in6: the family, the port, then
     // the IPv4 address where the (zero) flow label is; both wildcards are zeros.
-    sockaddr_in6 address{};
-    address.sin6_family = sa_family_t(family);
-    address.sin6_port = htons(uint16_t(port));
-    socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    sockaddr_in6 address{sa_family_t(family), htons(uint16_t(port)), 0, {}, 0};
+    socklen_t length = sizeof address; // longer than an IPv4 bind needs, which it allows
     const int fd = socket(family, SOCK_STREAM, 0), on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (family == AF_INET6)
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || listen(fd, 16) != 0
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only); // fails harmlessly over IPv4
+    if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || listen(fd, 16) != 0
         || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return -1;
     return ntohs(address.sin6_port);
 }
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -68,8 +61,7 @@ int main(int argc, char **argv)
         std::perror("fake_proxy PORT [PORT...] | fake_proxy --as PORT ARGV0 [ARG...]");
         return 1;
     }
-    std::printf("listening %d\n", first);
-    std::fflush(stdout);
+    dprintf(STDOUT_FILENO, "listening %d\n", first);
     for (;;)
         pause();
 }
