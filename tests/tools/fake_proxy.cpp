@@ -50,12 +50,9 @@ int main(int argc, char **argv)
         setenv("FAKE_PROXY_AS", argv[2], 1);
         execv("/proc/self/exe", argv + 3);
     } else {
-        for (int i = argc - 1; i >= 1; --i) { // the first port last
-            first = listenOn(AF_INET, std::atoi(argv[i]), 1);
-            if (first < 0)
-                break;
-            listenOn(AF_INET6, first, 1); // IPv6 may be unavailable; IPv4 alone still serves
-        }
+        // The first port last; IPv6 may be unavailable, IPv4 alone still serves.
+        for (int i = argc - 1; i >= 1 && (first = listenOn(AF_INET, std::atoi(argv[i]), 1)) >= 0; --i)
+            listenOn(AF_INET6, first, 1);
     }
     if (first < 0) {
         std::perror("fake_proxy PORT [PORT...] | fake_proxy --as PORT ARGV0 [ARG...]");
