@@ -25,7 +25,8 @@
 
 namespace {
 
-const QString buildDir = QStringLiteral(QUILLFEN_BINARY_DIR), executable = buildDir + "/QuillfenMac", tools = buildDir + "/tests/tools/";
+const QString buildDir = QStringLiteral(QUILLFEN_BINARY_DIR), executable = buildDir + "/QuillfenMac",
+              tools = buildDir + "/tests/tools/";
 
 struct Outcome { int exitCode = -1; QByteArray out, err; };
 
@@ -35,9 +36,10 @@ Outcome run(const QString &program, const QStringList &args, const char *seconds
 {
     QTemporaryDir config;
     QProcess process;
-    process.start("env", QStringList{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME=" + config.path(),
-                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/quillfen-test-bus", "timeout", "--foreground", "-s", "KILL", seconds, program}
-                             + args);
+    process.start("env", QStringList{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                     "XDG_CONFIG_HOME=" + config.path(),
+                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/quillfen-test-bus",
+                                     "timeout", "--foreground", "-s", "KILL", seconds, program} + args);
     process.waitForFinished(-1);
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
@@ -76,9 +78,9 @@ TEST(Install, IntoAPrefixAndFromTheDebianPackage)
 #endif
     QTemporaryDir work;
     const auto at = [&](const QString &path) { return work.filePath(path); };
-    const QString deb = at("quillfen-mac.deb"), command = at("usr/bin/QuillfenMac"), man = at("usr/share/man/man1/QuillfenMac.1.gz"),
-                  bundle = at("usr/lib/quillfen-mac/Quillfen Mac 助手.app"), desktop = at("usr/share/applications/quillfen-mac.desktop"),
-                  unit = at("usr/lib/systemd/user/quillfen-mac.service");
+    const QString deb = at("quillfen-mac.deb"), command = at("usr/bin/QuillfenMac"),
+                  man = at("usr/share/man/man1/QuillfenMac.1.gz"), bundle = at("usr/lib/quillfen-mac/Quillfen Mac 助手.app"),
+                  desktop = at("usr/share/applications/quillfen-mac.desktop"), unit = at("usr/lib/systemd/user/quillfen-mac.service");
     qputenv("MANPATH", QFile::encodeName(at("usr/share/man"))); // for the unit's Documentation=man:
     for (const QStringList &c : {
              QStringList{"cmake", "--install", buildDir, "--prefix", at("usr")},
@@ -100,13 +102,15 @@ TEST(Install, IntoAPrefixAndFromTheDebianPackage)
     }
     EXPECT_TRUE(run(command, {}).err.contains("没有找到图形桌面")); // the menu-bar mode, with no display here
     EXPECT_EQ(run(at("root/usr/bin/QuillfenMac"), {"--help"}).out, CommandLine::fullUsage.toUtf8());
-    EXPECT_TRUE(QFileInfo(helpPageUrl({}, MainBundle::locationFor(bundle + "/Contents/MacOS/QuillfenMac")).toLocalFile()).isFile());
+    const QUrl helpPage = helpPageUrl({}, MainBundle::locationFor(bundle + "/Contents/MacOS/QuillfenMac"));
+    EXPECT_TRUE(QFileInfo(helpPage.toLocalFile()).isFile());
 
     // The man page, up to its status section, offers exactly the program's options.
-    EXPECT_EQ(run("sh", {"-c", R"(zcat "$0" | sed '/^\.SH 状态/q' | grep -oP '(?<!\w)(\\-)+[a-z]+' | tr -d '\\' | sort -u)", man}).out,
-              "--cli\n--help\n--port\n");
+    const char *options = R"(zcat "$0" | sed '/^\.SH 状态/q' | grep -oP '(?<!\w)(\\-)+[a-z]+' | tr -d '\\' | sort -u)";
+    EXPECT_EQ(run("sh", {"-c", options, man}).out, "--cli\n--help\n--port\n");
     const QByteArray relations = run("dpkg-deb", {"--showformat=, ${Depends}, ${Recommends}, ", "-W", deb}).out.replace(" (", ",");
-    for (const QByteArray name : {"avahi-daemon", "lsof", "libavahi-client3", "libqt6widgets6", "qt6-wayland", "qt6-translations-l10n"})
+    for (const QByteArray name : {"avahi-daemon", "lsof", "libavahi-client3", "libqt6widgets6", "qt6-wayland",
+                                  "qt6-translations-l10n"})
         EXPECT_TRUE(relations.contains(", " + name + ",")) << name.toStdString() << " in " << relations.toStdString();
 }
 
@@ -126,8 +130,8 @@ TEST(RunningApplicationsSystem, RealProcessesAndSockets)
     struct StandIn { QString program; QStringList args; std::optional<QString> id, location; int sockets;
                      std::unique_ptr<QProcess> process = std::make_unique<QProcess>(); };
     std::vector<StandIn> standIns;
-    standIns.push_back({"/bin/sh", {"Other.app/run.sh"}, std::nullopt, folder + "Other.app", 0});
-    standIns.push_back({folder + "Something.app/Contents/MacOS/Something", {"0"}, std::nullopt, folder + "Something.app", 2});
+    standIns.push_back({"/bin/sh", {"Other.app/run.sh"}, {}, folder + "Other.app", 0});
+    standIns.push_back({folder + "Something.app/Contents/MacOS/Something", {"0"}, {}, folder + "Something.app", 2});
     for (const CharlesCommandLine &c : charlesCommandLines)
         standIns.push_back({folder + QFileInfo(c.executable).fileName(), QStringList{"--as", "0"} + c.arguments(),
                             c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt, std::nullopt, 1});
@@ -187,7 +191,6 @@ TEST(PhysicalAddressesSystem, RealInterfacesInANamespace)
     const QByteArray link = "set -e; l() { ip link add $1 type veth peer name p$1; ip link set $1 addrgenmode none;"
                             "ip link set p$1 $2; ip link set $1 $3; ip addr add $4 dev $1; };";
     const struct { QByteArray script; QString addresses; } cases[] = {
-        {"true", ""},
         // lo and docker0 are no wired or Wi-Fi interfaces, eth1 has no carrier
         // and eth2 is down; fe80::1 is left out as routable addresses exist.
         {"ip link set lo up; l en0 up up 198.51.100.7/24; l wlan0 up up 192.0.2.30/24; l docker0 up up 203.0.113.1/24;"
