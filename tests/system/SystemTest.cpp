@@ -1,0 +1,216 @@
+// The program against the real host: the executable as a user starts it,
+// installed into a prefix and from its .deb, checked by Debian's own tools;
+// processes in the real /proc and their sockets through the real lsof, tools
+// that fail in each way lsof can; the interfaces of a network namespace.
+
+#include "advertiser/ListeningPorts.h"
+#include "advertiser/PhysicalAddresses.h"
+#include "app/CommandLine.h"
+#include "app/MainBundle.h"
+#include "companion/HelpPage.h"
+#include "platform/RunningApplications.h"
+#include "support/CharlesCommandLines.h"
+#include "support/QtPrinters.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+namespace {
+
+const QString buildDir = QStringLiteral(QUILLFEN_BINARY_DIR), executable = buildDir + "/QuillfenMac",
+              tools = buildDir + "/tests/tools/";
+
+struct Outcome { int exitCode = -1; QByteArray out, err; };
+
+// Runs with no display, no system bus and an empty configuration, so nothing
+// reaches the real desktop or network; killed after `seconds` (status 137).
+Outcome run(const QString &program, const QStringList &args, const char *seconds = "120")
+{
+    QTemporaryDir config;
+    QProcess process;
+    process.start("env", QStringList{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                     "XDG_CONFIG_HOME=" + config.path(),
+                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/quillfen-test-bus",
+                                     "timeout", "--foreground", "-s", "KILL", seconds, program} + args);
+    process.waitForFinished(-1);
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// Which command line means what is decided (and tested) in CommandLine; here
+// one of each kind proves the streams, the texts and the exit codes. With no
+// arguments outside a bundle the command-line mode keeps running and says its
+// first line at once.
+TEST(Executable, StreamsTextsAndExitCodes)
+{
+    const struct { QStringList args; int exitCode; QString out, err; } cases[] = {
+        {{"--help"}, 0, CommandLine::fullUsage, ""},
+        {{"--port", "65536"}, 2, "", CommandLine::shortUsage},
+        {{}, 137, "等待 Charles ", ""}, // a line: which one depends on stand-ins other tests may run meanwhile
+    };
+    for (const auto &c : cases) {
+        const Outcome r = run(executable, c.args, c.exitCode == 137 ? "1.5" : "30");
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(c.exitCode == 137 ? r.out.startsWith(c.out.toUtf8()) && r.out.endsWith('\n') : r.out == c.out.toUtf8())
+            << r.out.toStdString();
+        EXPECT_EQ(r.err, c.err.toUtf8());
+    }
+}
+
+// `cmake --install` into a prefix (work/usr), and the .deb as `make package`
+// makes it installed by dpkg into a throwaway root (work/root): the files of
+// both, Debian's checkers finding nothing to warn about, the command a link to
+// the bundle's executable (so the menu-bar mode) that answers --help, the help
+// page where the program looks for it, the desktop entry and the user unit
+// starting that command, a man page offering exactly the program's options,
+// and the package's relations.
+TEST(Install, IntoAPrefixAndFromTheDebianPackage)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "installed and packaged from the ordinary build only";
+#endif
+    QTemporaryDir work;
+    const auto at = [&](const QString &path) { return work.filePath(path); };
+    const QString deb = at("quillfen-mac.deb"), command = at("usr/bin/QuillfenMac"),
+                  man = at("usr/share/man/man1/QuillfenMac.1.gz"), bundle = at("usr/lib/quillfen-mac/Quillfen Mac 助手.app"),
+                  desktop = at("usr/share/applications/quillfen-mac.desktop"), unit = at("usr/lib/systemd/user/quillfen-mac.service");
+    qputenv("MANPATH", QFile::encodeName(at("usr/share/man"))); // for the unit's Documentation=man:
+    for (const QStringList &c : {
+             QStringList{"cmake", "--install", buildDir, "--prefix", at("usr")},
+             {"ls", at("usr/share/icons/hicolor/scalable/apps/quillfen-mac.svg"), bundle + "/Contents/Resources/quillfen-mac.svg"},
+             {"grep", "-qxF", "Exec=" + command, desktop},
+             {"grep", "-qxF", "ExecStart=" + command + " --cli", unit},
+             {"appstreamcli", "validate", "--no-net", at("usr/share/metainfo/quillfen-mac.metainfo.xml")},
+             {"mandoc", "-Tlint", man},
+             {"desktop-file-validate", desktop},
+             {"systemd-analyze", "verify", unit},
+             {"cpack", "--config", buildDir + "/CPackConfig.cmake", "-B", at("."), "-D", "CPACK_DEBIAN_FILE_NAME=quillfen-mac.deb"},
+             {"install", "-D", "/dev/null", at("root/var/lib/dpkg/status")}, // an empty package database
+             {"dpkg", "--root", at("root"), "--force-depends", "--force-not-root", "-i", deb},
+             // The same files, but for the stripped executable and the two naming the command.
+             {"diff", "-r", "--exclude=QuillfenMac", "--exclude=*.desktop", "--exclude=*.service", at("usr"), at("root/usr")},
+             {"lintian", "--fail-on", "error,warning", deb}}) {
+        const Outcome r = run(c.first(), c.mid(1));
+        EXPECT_EQ(r.exitCode, 0) << c.join(' ').toStdString() << "\n" << r.out.toStdString() << r.err.toStdString();
+    }
+    EXPECT_TRUE(run(command, {}).err.contains("没有找到图形桌面")); // the menu-bar mode, with no display here
+    EXPECT_EQ(run(at("root/usr/bin/QuillfenMac"), {"--help"}).out, CommandLine::fullUsage.toUtf8());
+    const QUrl helpPage = helpPageUrl({}, MainBundle::locationFor(bundle + "/Contents/MacOS/QuillfenMac"));
+    EXPECT_TRUE(QFileInfo(helpPage.toLocalFile()).isFile());
+
+    // The man page, up to its status section, offers exactly the program's options.
+    const char *options = R"(zcat "$0" | sed '/^\.SH 状态/q' | grep -oP '(?<!\w)(\\-)+[a-z]+' | tr -d '\\' | sort -u)";
+    EXPECT_EQ(run("sh", {"-c", options, man}).out, "--cli\n--help\n--port\n");
+    const QByteArray relations = run("dpkg-deb", {"--showformat=, ${Depends}, ${Recommends}, ", "-W", deb}).out.replace(" (", ",");
+    for (const QByteArray name : {"avahi-daemon", "lsof", "libavahi-client3", "libqt6widgets6", "qt6-wayland",
+                                  "qt6-translations-l10n"})
+        EXPECT_TRUE(relations.contains(", " + name + ",")) << name.toStdString() << " in " << relations.toStdString();
+}
+
+
+// Stand-ins run under each Charles command line, from an executable of the
+// same file name, listening as Java does (the IPv6 wildcard only, IPv4 too); a
+// bundled program listening over IPv4 and IPv6; a script run from a bundle
+// folder. Each is found where it is, Charles's are recognised, lsof gives
+// each one's sockets, and nothing once it has gone.
+TEST(RunningApplicationsSystem, RealProcessesAndSockets)
+{
+    QTemporaryDir dir;
+    const QString folder = QDir(dir.path()).canonicalPath() + QLatin1Char('/');
+    QFile script(folder + "Other.app/run.sh");
+    ASSERT_TRUE(QDir().mkpath(folder + "Something.app/Contents/MacOS") && QDir().mkpath(folder + "Other.app"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly) && script.write("sleep 30\n") > 0 && script.flush());
+    struct StandIn { QString program; QStringList args; std::optional<QString> id, location; int sockets;
+                     std::unique_ptr<QProcess> process = std::make_unique<QProcess>(); };
+    std::vector<StandIn> standIns;
+    standIns.push_back({"/bin/sh", {"Other.app/run.sh"}, {}, folder + "Other.app", 0});
+    standIns.push_back({folder + "Something.app/Contents/MacOS/Something", {"0"}, {}, folder + "Something.app", 2});
+    for (const CharlesCommandLine &c : charlesCommandLines)
+        standIns.push_back({folder + QFileInfo(c.executable).fileName(), QStringList{"--as", "0"} + c.arguments(),
+                            c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt, std::nullopt, 1});
+    for (StandIn &s : standIns) {
+        QFile::copy(tools + "fake_proxy", s.program); // fails, as it should, for /bin/sh and a second "java"
+        s.process->setWorkingDirectory(folder);
+        s.process->start(s.program, s.args);
+        ASSERT_TRUE(s.sockets ? s.process->waitForReadyRead(5000) : s.process->waitForStarted()) << "no \"listening PORT\"";
+    }
+
+    const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
+    EXPECT_TRUE(std::ranges::is_sorted(apps, {}, &RunningApplication::processIdentifier));
+    ListeningPortProbe probe;
+    for (StandIn &s : standIns) {
+        SCOPED_TRACE((s.program + QLatin1Char(' ') + s.args.join(QLatin1Char(' '))).toStdString());
+        const auto app = std::ranges::find(apps, qint32(s.process->processId()), &RunningApplication::processIdentifier);
+        ASSERT_NE(app, apps.end());
+        EXPECT_EQ(app->bundleIdentifier, s.id);
+        EXPECT_EQ(app->bundleLocation, s.location);
+        const qint64 port = s.process->readAllStandardOutput().mid(10).trimmed().toLongLong();
+        EXPECT_EQ(probe.listeningPorts(app->processIdentifier), QList<qint64>(s.sockets, port));
+    } // the stand-ins are killed as they go
+}
+
+// A missing tool, one that is no executable, one that hangs and is killed at
+// the bound, and one that outlives its kill (while this test holds a lock):
+// nothing, within the bound; no second tool while one is stuck; the stuck one
+// reaped by a later call once it can be.
+TEST(ListeningPortsSystem, FailingToolsGiveNothingWithinTheBound)
+{
+    QTemporaryFile lock;
+    ASSERT_TRUE(lock.open() && flock(lock.handle(), LOCK_EX) == 0);
+    const struct { QString tool; bool outlivesKill; } cases[] = {
+        {"/nonexistent/lsof", false}, {"/etc/hostname", false}, {tools + "hang_tool", false}, {tools + "hang_tool", true}};
+    std::unique_ptr<ListeningPortProbe> probe;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tool.toStdString());
+        c.outlivesKill ? qputenv("HANG_TOOL_HOLD", QFile::encodeName(lock.fileName())) : qunsetenv("HANG_TOOL_HOLD");
+        probe = std::make_unique<ListeningPortProbe>(c.tool, std::chrono::seconds(1));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(probe->listeningPorts(1) + probe->listeningPorts(1), QList<qint64>{});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << "the bound did not hold";
+        EXPECT_EQ(probe->unreapedTools(), c.outlivesKill ? 1 : 0) << "a second tool started, or one was not reaped";
+    }
+    flock(lock.handle(), LOCK_UN); // the stuck tool can die now
+    qunsetenv("HANG_TOOL_HOLD");
+    for (int i = 0; i < 100 && probe->unreapedTools() > 0; ++i, usleep(200000))
+        EXPECT_EQ(probe->listeningPorts(1), QList<qint64>{});
+    EXPECT_EQ(probe->unreapedTools(), 0);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+}
+
+TEST(PhysicalAddressesSystem, RealInterfacesInANamespace)
+{
+    // l NAME PEER-STATE STATE ADDRESS: a veth pair (carrier only while the
+    // peer is up), without the link-local address the kernel would add.
+    const QByteArray link = "set -e; l() { ip link add $1 type veth peer name p$1; ip link set $1 addrgenmode none;"
+                            "ip link set p$1 $2; ip link set $1 $3; ip addr add $4 dev $1; };";
+    const struct { QByteArray script; QString addresses; } cases[] = {
+        // lo and docker0 are no wired or Wi-Fi interfaces, eth1 has no carrier
+        // and eth2 is down; fe80::1 is left out as routable addresses exist.
+        {"ip link set lo up; l en0 up up 198.51.100.7/24; l wlan0 up up 192.0.2.30/24; l docker0 up up 203.0.113.1/24;"
+         "l eth1 down up 192.0.2.40/24; l eth2 up down 192.0.2.50/24; ip addr add 192.0.2.10/24 dev en0;"
+         "ip addr add 2001:db8::10/64 dev en0 nodad; ip addr add fe80::1/64 dev en0 nodad",
+         "192.0.2.10 192.0.2.30 198.51.100.7 2001:db8::10"},
+        {"l en0 up up 169.254.10.20/16; ip addr add fe80::1/64 dev en0 nodad", "169.254.10.20 fe80::1"}, // no zone
+    };
+    for (const auto &c : cases) {
+        // A thread of its own goes into a network namespace of its own: the
+        // namespace belongs to the thread, and goes with it.
+        const std::optional<QString> found = std::async(std::launch::async, [&]() -> std::optional<QString> {
+            if (unshare(CLONE_NEWNET) != 0)
+                return std::nullopt;
+            return system((link + c.script).constData()) == 0 ? physicalAddresses().join(' ') : "no set-up";
+        }).get();
+        if (!found)
+            GTEST_SKIP() << "no network namespaces here (they need root)";
+        EXPECT_EQ(*found, c.addresses) << c.script.toStdString();
+    }
+}
+
+} // namespace
