@@ -14,7 +14,6 @@
 
 #include <QDesktopServices>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -91,27 +90,17 @@ public:
 TEST(CompanionMenu, EntriesStatusHelpAndQuit)
 {
     Fixture f;
-    StatusItem *item = f.companion->statusItemForTesting();
-    EXPECT_EQ(item->menu(), f.companion->menuForTesting());
-    EXPECT_FALSE(item->icon().isNull());
-    // Empty text: a separator. The first cycle has already said its status.
-    const struct { const char16_t *text; bool enabled; QKeySequence shortcut; } expected[] = {
-        {u"Quillfen Mac 助手", false, {}}, {u"正在发布设备发现信息 · Charles :8888", false, {}}, {u"", true, {}},
-        {u"代理端口：8888…", true, QKeySequence(Qt::CTRL | Qt::Key_Comma)}, {u"使用帮助", true, {}}, {u"", true, {}},
-        {u"退出 Quillfen Mac 助手", true, QKeySequence(Qt::CTRL | Qt::Key_Q)}};
-    ASSERT_EQ(f.companion->menuForTesting()->actions().size(), qsizetype(std::size(expected)));
-    for (int i = 0; i < int(std::size(expected)); ++i) {
-        SCOPED_TRACE(i);
-        const QString text = QString::fromUtf16(expected[i].text);
-        EXPECT_EQ(f.entry(i)->isSeparator(), text.isEmpty());
-        EXPECT_EQ(f.entry(i)->text(), text);
-        EXPECT_EQ(f.entry(i)->isEnabled(), expected[i].enabled);
-        EXPECT_EQ(f.entry(i)->shortcut(), expected[i].shortcut);
-    }
-    EXPECT_EQ(item->toolTip(), f.entry(1)->text());
+    // Each line: text (--- for a separator), enabled, shortcut. The first
+    // cycle has already said its status.
+    QStringList menu;
+    for (const QAction *a : f.companion->menuForTesting()->actions())
+        menu << QStringLiteral("%1|%2|%3").arg(a->isSeparator() ? QStringLiteral("---") : a->text())
+                    .arg(a->isEnabled()).arg(a->shortcut().toString());
+    EXPECT_EQ(menu, (QStringList{"Quillfen Mac 助手|0|", "正在发布设备发现信息 · Charles :8888|0|", "---|1|",
+                                 "代理端口：8888…|1|Ctrl+,", "使用帮助|1|", "---|1|", "退出 Quillfen Mac 助手|1|Ctrl+Q"}));
     f.publisher().latest().didPublish();
     EXPECT_EQ(f.entry(1)->text(), QStringLiteral("可被 iPhone 发现 · Charles :8888"));
-    EXPECT_EQ(item->toolTip(), f.entry(1)->text());
+    EXPECT_EQ(f.companion->statusItemForTesting()->toolTip(), f.entry(1)->text());
 
     // Help: the page through the desktop's URL handler; the page in the
     // bundle, wherever that lies, or a web address set at build time.
@@ -138,27 +127,13 @@ TEST(CompanionMenu, EntriesStatusHelpAndQuit)
     callback(QStringLiteral("Charles 已关闭，等待重新启动。"));
 }
 
-TEST(CompanionLaunch, StoredPortIsNormalisedInMemoryOnly)
-{
-    const std::pair<std::optional<qint64>, qint64> cases[] = {
-        {std::nullopt, 8888}, {0, 8888}, {65536, 8888}, {1, 1}, {65535, 65535}};
-    for (const auto &[stored, used] : cases) {
-        SCOPED_TRACE(stored.value_or(-1));
-        Fixture f(stored);
-        EXPECT_EQ(f.publisher().latest().port, used);
-        EXPECT_EQ(f.entry(3)->text(), QStringLiteral("代理端口：%1…").arg(used));
-        EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), stored.value_or(0));
-    }
-}
-
-TEST(CompanionLaunch, OneCopyPerUserAndACrashedCopysLockIsTakenOver)
+TEST(CompanionLaunch, OneCopyPerUserAndAStoredPortOutOfRange)
 {
     Fixture first;
     {
         Fixture second(std::nullopt, first.lockPath);
         EXPECT_EQ(second.terminations, 1);
-        EXPECT_EQ(second.host, nullptr);
-        EXPECT_EQ(second.companion->menuForTesting(), nullptr) << "quits before building anything";
+        EXPECT_TRUE(!second.host && !second.companion->menuForTesting()) << "quits before building anything";
         second.companion->applicationWillTerminate(); // finds no advertiser
     }
     EXPECT_FALSE(first.publisher().wasStopped(0)) << "the first copy goes on unchanged";
@@ -167,14 +142,18 @@ TEST(CompanionLaunch, OneCopyPerUserAndACrashedCopysLockIsTakenOver)
     // A copy that took the lock and died without releasing it (_exit: no destructor).
     if (fork() == 0)
         _exit(QLockFile(first.lockPath).tryLock(0) ? 0 : 1);
-    int status = 0;
-    wait(&status);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0 && QFile::exists(first.lockPath));
-    // And a lock that cannot be made at all (its folder is a file): run unguarded.
-    for (const QString &lock : {first.lockPath, QCoreApplication::applicationFilePath() + "/QuillfenMac.lock"}) {
-        Fixture next(std::nullopt, lock);
+    wait(nullptr);
+    ASSERT_TRUE(QFile::exists(first.lockPath));
+    // That lock is taken over; one that cannot be made at all (its folder is
+    // a file) lets the companion run unguarded. A stored port out of range
+    // gives 8888, in memory only.
+    const std::pair<QString, qint64> runs[] = {{first.lockPath, 0},
+                                               {QCoreApplication::applicationFilePath() + "/QuillfenMac.lock", 65536}};
+    for (const auto &[lock, stored] : runs) {
+        Fixture next(stored, lock);
         EXPECT_EQ(next.terminations, 0) << lock.toStdString();
-        EXPECT_NE(next.host, nullptr);
+        EXPECT_EQ(next.publisher().latest().port, 8888);
+        EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), stored);
     }
 }
 
@@ -220,7 +199,6 @@ TEST(PortDialog, TextsCancelAndRangeAlert)
                            dialog.cancelButton()->text()}),
               (QStringList{"设置 Charles 代理端口", "填写 Charles 的 HTTP Proxy 端口，范围为 1–65535。", "保存", "取消"}));
     EXPECT_GE(info->width(), info->fontMetrics().horizontalAdvance(info->text())) << "nothing is cut off";
-    EXPECT_EQ(dialog.field()->size(), QSize(240, 24));
 
     // Each answered as soon as the prompt's modal dialog is up.
     DialogPortPrompt prompt;

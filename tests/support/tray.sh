@@ -19,15 +19,14 @@ desktop=$1 program=$2 proxy=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/quillfen-tray.XXXXXX)
 pids=()
-cleanup() { kill "${pids[@]}" 2>/dev/null || :; wait; [ ! -e "$work/lan/env" ] || "$here/testlan.sh" down "$work/lan"; rm -rf -- "$work"; }
+cleanup() { kill "${pids[@]}" ${program_pid-} 2>/dev/null || :; wait; [ ! -e "$work/lan/env" ] || "$here/testlan.sh" down "$work/lan"; rm -rf -- "$work"; }
 trap cleanup EXIT
 need() { for t; do command -v "$t" >/dev/null || { echo "missing $t" >&2; exit 77; }; done; }
 fail() { echo "FAILED: $*" >&2; screenshot failure 2>/dev/null || :; cat "$work/output.txt" >&2 || :; exit 1; }
 # Waits until the command succeeds, for at most $1 tenths of a second.
 wait_until() { local i; for ((i = 0; i < $1; i++)); do "${@:2}" && return 0; sleep 0.1; done; return 1; }
 ended() { ! kill -0 "$program_pid" 2>/dev/null; }
-mkdir -p "$out" "$work/runtime"
-chmod 700 "$work/runtime"
+mkdir -p "$out" "$work/config/waybar" && mkdir -m 700 "$work/runtime" && chmod 755 "$work"
 
 if [ "$desktop" = x11 ]; then
     need Xvfb trayer xdotool xwininfo xprop import convert
@@ -38,7 +37,6 @@ if [ "$desktop" = x11 ]; then
     # No session bus (Qt takes the XEmbed tray) and no system bus (nothing is published).
     env -u DBUS_SESSION_BUS_ADDRESS -u QT_QPA_PLATFORM LANG=C.UTF-8 XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work" \
         DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" "$program" >"$work/output.txt" 2>&1 & program_pid=$!
-    pids+=("$program_pid")
     wait_until 100 grep -q "未找到系统托盘" "$work/output.txt" || fail "no word about the missing tray"
     trayer --edge top --align right --widthtype request --height 32 --tint 0x303030 >/dev/null 2>&1 & pids+=("$!")
     # The icon, a window of the program's class in the panel: "W H X Y".
@@ -53,9 +51,8 @@ if [ "$desktop" = x11 ]; then
     # is not the icon) below the icon.
     menu_top() {
         for m in $(xdotool search --onlyvisible --classname QuillfenMac); do
-            xprop -id "$m" _NET_WM_WINDOW_TYPE | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE ||
-                xwininfo -id "$m" | awk '/Absolute upper-left Y/ {y = $NF} /Redirect State: yes/ {print y}'
-        done | grep .
+            xprop -id "$m" _NET_WM_WINDOW_TYPE | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE || xwininfo -id "$m"
+        done | awk '/Absolute upper-left Y/ {y = $NF} /Redirect State: yes/ {print y; f = 1} END {exit !f}'
     }
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
     wait_until 50 menu_top >/dev/null || fail "a left click did not open the menu"
@@ -72,8 +69,7 @@ need sway swaymsg waybar grim wtype busctl jq setpriv
 [ "$(id -u)" = 0 ] || { echo "needs root: network namespaces and a user of its own" >&2; exit 77; }
 user=quillfen-tray
 id -u $user >/dev/null 2>&1 || useradd --system --user-group --no-create-home --shell /usr/sbin/nologin $user
-mkdir -p "$work/config/waybar" "$work/Charles.app/Contents/MacOS" && chmod 755 "$work"
-cp "$proxy" "$work/Charles.app/Contents/MacOS/Charles"
+install -D "$proxy" "$work/Charles.app/Contents/MacOS/Charles"
 "$here/testlan.sh" up "$work/lan" $$ >/dev/null
 . "$work/lan/env"
 bus="unix:path=$work/runtime/bus"
@@ -109,7 +105,7 @@ find_item() {
 }
 # Starts the program (VAR=VALUE arguments go to its environment); checks the item's title.
 start_program() {
-    as_user XDG_SESSION_TYPE=wayland "$@" "$program" >"$work/output.txt" 2>&1 & job=$!; pids+=("$job")
+    as_user XDG_SESSION_TYPE=wayland "$@" "$program" >"$work/output.txt" 2>&1 & job=$!
     wait_until 100 find_item || fail "the host lists no item of the program"
     title=$(call get-property "$item" /StatusNotifierItem org.kde.StatusNotifierItem Title | jq -r .data)
     [ "$title" = "Quillfen Mac 助手" ] || fail "title: $title"
@@ -135,13 +131,11 @@ choose() {
 published_on() { [ "$("$here/testlan.sh" browse "$work/lan" | awk -F';' '/^=/ {print $9; exit}')" = "$1" ]; }
 
 start_program
-wait_until 200 published_on 8888 || fail "the phone does not see the service on 8888"
-screenshot 1-waybar-tray
 # The port typed into the dialog as a person would, and saved with Return.
 choose 代理端口
 wait_until 50 eval '[ "$(windows)" = 1 ]' || fail "the port line did not open the port dialog"
 sleep 0.5
-screenshot 2-port-dialog
+screenshot port-dialog
 as_user wtype -s 300 65535 -k Return
 wait_until 200 published_on 65535 || fail "the phone does not see the service on the new port"
 click_and_quit Wayland
