@@ -18,6 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -79,14 +81,6 @@ struct Fixture
     FakePublisher &publisher() const { return host->fakePublisher; }
 };
 
-class HelpRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-    Q_INVOKABLE void open(const QUrl &url) { opened << url; }
-};
-
 TEST(CompanionMenu, EntriesStatusHelpAndQuit)
 {
     Fixture f;
@@ -104,11 +98,11 @@ TEST(CompanionMenu, EntriesStatusHelpAndQuit)
 
     // Help: the page through the desktop's URL handler; the page in the
     // bundle, wherever that lies, or a web address set at build time.
-    HelpRecorder recorder;
-    QDesktopServices::setUrlHandler(helpPageUrl().scheme(), &recorder, "open");
+    QTextBrowser handler; // records the address in its setSource slot
+    QDesktopServices::setUrlHandler(helpPageUrl().scheme(), &handler, "setSource");
     f.entry(4)->trigger();
     QDesktopServices::unsetUrlHandler(helpPageUrl().scheme());
-    EXPECT_EQ(recorder.opened, QList<QUrl>{helpPageUrl()});
+    EXPECT_EQ(handler.source(), helpPageUrl());
     EXPECT_EQ(helpPageUrl({}, QStringLiteral("/opt/x y/Quillfen Mac 助手.app")).toString(QUrl::FullyEncoded),
               "file:///opt/x%20y/Quillfen%20Mac%20%E5%8A%A9%E6%89%8B.app/Contents/Resources/help.html");
     EXPECT_EQ(helpPageUrl("https://example.org/help", "/opt/Q.app"), QUrl("https://example.org/help"));
@@ -189,8 +183,7 @@ TEST(PortEntryDialog, EntriesAlertsAndRestarts)
     }
 }
 
-// Typing over the port and saving with Return is done on a real desktop.
-TEST(PortDialog, TextsCancelAndRangeAlert)
+TEST(PortDialog, TextsSaveCancelAndRangeAlert)
 {
     PortDialog dialog(QStringLiteral("8888"));
     dialog.show();
@@ -200,12 +193,17 @@ TEST(PortDialog, TextsCancelAndRangeAlert)
               (QStringList{"设置 Charles 代理端口", "填写 Charles 的 HTTP Proxy 端口，范围为 1–65535。", "保存", "取消"}));
     EXPECT_GE(info->width(), info->fontMetrics().horizontalAdvance(info->text())) << "nothing is cut off";
 
-    // Each answered as soon as the prompt's modal dialog is up.
+    // Each answered as soon as the prompt's modal dialog is up: typed over
+    // (the port is selected) and Return, which is "保存", or "取消".
     DialogPortPrompt prompt;
-    QTimer::singleShot(0, [] {
-        QTest::mouseClick(static_cast<PortDialog *>(QApplication::activeModalWidget())->cancelButton(), Qt::LeftButton);
-    });
-    EXPECT_EQ(prompt.askForPort(QStringLiteral("8888")), std::nullopt);
+    for (const bool save : {true, false}) {
+        QTimer::singleShot(0, [save] {
+            auto *dialog = static_cast<PortDialog *>(QApplication::activeModalWidget());
+            QTest::keyClicks(dialog->field(), QStringLiteral("65535"));
+            save ? QTest::keyClick(dialog, Qt::Key_Return) : QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+        });
+        EXPECT_EQ(prompt.askForPort(QStringLiteral("8888")), save ? std::optional(QStringLiteral("65535")) : std::nullopt);
+    }
     QString alertText;
     QTimer::singleShot(0, [&] {
         alertText = static_cast<QMessageBox *>(QApplication::activeModalWidget())->text();
@@ -225,5 +223,3 @@ int main(int argc, char **argv)
     app.setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }
-
-#include "CompanionTest.moc"

@@ -123,8 +123,7 @@ click_and_quit() {
 }
 # A click on the menu line whose label starts with $1, as the host sends it.
 choose() {
-    local id
-    id=$(call call "$item" /MenuBar com.canonical.dbusmenu GetLayout iias 0 -1 0 |
+    local id=$(call call "$item" /MenuBar com.canonical.dbusmenu GetLayout iias 0 -1 0 |
         jq --arg l "$1" '.data[1][2][].data | select(.[1].label.data // "" | startswith($l)) | .[0]')
     as_user busctl --address="$bus" --expect-reply=no call "$item" /MenuBar com.canonical.dbusmenu Event isvu "$id" clicked i 0 0
 }
