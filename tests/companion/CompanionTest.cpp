@@ -145,7 +145,7 @@ TEST(CompanionLaunch, OneCopyPerUserAndAStoredPortOutOfRange)
                                                {QCoreApplication::applicationFilePath() + "/QuillfenMac.lock", 65536}};
     for (const auto &[lock, stored] : runs) {
         Fixture next(stored, lock);
-        EXPECT_EQ(next.terminations, 0) << lock.toStdString();
+        ASSERT_EQ(next.terminations, 0) << lock.toStdString();
         EXPECT_EQ(next.publisher().latest().port, 8888);
         EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), stored);
     }

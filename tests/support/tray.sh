@@ -7,9 +7,10 @@
 #   wayland  headless sway with waybar (StatusNotifier) on a private session
 #            bus, as a user of its own (sway refuses root), on the "mac" side
 #            of the test LAN with a stand-in Charles: the item's title, no
-#            window on a left click, a port typed into the dialog from waybar's
-#            menu that the phone then sees, quit withdrawing the service; then
-#            the XWayland fallback of a session that asks for Wayland by name.
+#            window on a left click, a port typed into the dialog (opened from
+#            the exported menu as a host's click sends it) that the phone then
+#            sees, quit withdrawing the service; then the XWayland fallback of
+#            a session that asks for Wayland by name.
 #
 #   tray.sh x11|wayland BUNDLE_EXECUTABLE FAKE_PROXY OUT_DIR
 # Exit status 77 (skipped): a tool is missing, or not root on Wayland.
