@@ -14,7 +14,7 @@ PACKAGES = build-essential cmake pkg-config \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
 	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils \
 	dpkg-dev lintian mandoc appstream systemd \
-	qt6-wayland sway waybar xwayland wayvnc grim wtype jq python3
+	qt6-wayland sway waybar xwayland grim wtype jq
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

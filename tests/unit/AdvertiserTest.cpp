@@ -1,12 +1,11 @@
 // The advertiser's update cycle and events, driven step by step against a fake
-// host. Each scenario is a list of steps: what changes in the world, the
-// status lines reported, and how many services exist so far and whether one is
-// held. After every step the publisher's rules are checked: at most one live
+// host. Each step: what changes in the world, the status lines reported, and
+// how many services exist so far and whether one is held; "new" starts a
+// scenario. After every step the publisher's rules are checked: at most one live
 // registration, each replaced one stopped first, a failed one dropped without
 // stop, each new one made for the current port and addresses.
 
 #include "advertiser/Advertiser.h"
-#include "advertiser/ProxyApplication.h"
 #include "platform/Preferences.h"
 #include "support/FakeHost.h"
 #include "support/QtPrinters.h"
@@ -30,7 +29,7 @@ QString published(int port) { return QStringLiteral("可被 iPhone 发现 · Cha
 const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
 
 // Runs one command line at a time against an advertiser on a fake host:
-//   start | cycle | stop | setport N | charles PID [PORT,PORT|none] | quit |
+//   start | cycle | stop | setport N | charles PID [PORT,PORT|none] | quit | apps APP@PID,... |
 //   ports PID PORT,PORT|none | addresses A,B|none | name TEXT |
 //   published | failed | failed-empty | stray
 // Several commands may share a step, separated by ';'.
@@ -85,6 +84,15 @@ private:
             host->runCharles(arg.toInt(), portList(c.value(2, QStringLiteral("8888"))));
         else if (is("quit"))
             host->applications.clear();
+        else if (is("apps")) { // BUNDLE-ID@PID or /BUNDLE/PATH@PID, in this order
+            host->applications.clear();
+            for (const QString &app : arg.split(QLatin1Char(','))) {
+                const QString what = app.section(QLatin1Char('@'), 0, 0);
+                const qint32 pid = app.section(QLatin1Char('@'), 1).toInt();
+                host->applications.push_back(what.startsWith(QLatin1Char('/')) ? RunningApplication{{}, what, pid}
+                                                                                : RunningApplication{what, {}, pid});
+            }
+        }
         else if (is("ports"))
             host->ports[arg.toInt()] = portList(c[2]);
         else if (is("addresses"))
@@ -135,101 +143,92 @@ private:
 
 struct Step
 {
-    const char *commands;
+    const char *commands; // "new [PORT]" first: fresh preferences and an advertiser for that port
     QStringList reports;
     size_t created;
     bool held;
 };
 
-struct Scenario
-{
-    const char *name;
-    std::optional<qint64> port;
-    std::vector<Step> steps;
-};
-
 const QString proxyWaitingForPort = waitingForPort(8888);
 
-const Scenario scenarios[] = {
-    {"absent proxy is announced once, then quiet", {}, {
-        {"start", {waitingForLaunch}, 0, false},
-        {"cycle; cycle; cycle", {}, 0, false},
-    }},
-    {"published, confirmed, unchanged, withdrawn when Charles quits", {}, {
-        {"charles 4242; start", {publishing(8888)}, 1, true},
-        {"published", {published(8888)}, 1, true},
-        {"cycle; name Renamed", {}, 1, true},
-        {"cycle", {}, 1, true}, // the display name alone changes nothing
-        {"charles 4243; cycle", {publishing(8888)}, 2, true}, // a new process
-        {"quit; cycle", {proxyQuit}, 2, false},
-        {"cycle", {}, 2, false},
-    }},
-    {"waiting for the port is said once per process", {}, {
-        {"charles 100 80,443; start", {proxyWaitingForPort}, 0, false},
-        {"cycle", {}, 0, false},
-        {"charles 101 none; cycle", {}, 0, false}, // chosen again, dropped as a repeat
-        {"quit; cycle; charles 102 none; cycle", {waitingForLaunch, proxyWaitingForPort}, 0, false},
-        {"ports 102 8888; cycle", {publishing(8888)}, 1, true},
-        {"ports 102 none; cycle", {proxyWaitingForPort}, 1, false},
-        {"ports 102 8888; cycle", {publishing(8888)}, 2, true},
-    }},
-    {"only the requested port counts", 9999, {
-        {"charles 7 8888; start", {waitingForPort(9999)}, 0, false},
-        {"ports 7 8888,9999; cycle; published", {publishing(9999), published(9999)}, 1, true},
-    }},
-    {"no address withdraws and leaves the process alone", {}, {
-        {"start; addresses none; charles 55; cycle", {waitingForLaunch, noAddress}, 0, false},
-        {"quit; cycle", {}, 0, false}, // the not-running marker was kept
-        {"charles 56; addresses 192.0.2.10; cycle", {publishing(8888)}, 1, true},
-        {"addresses none; cycle", {noAddress}, 1, false},
-        {"addresses 192.0.2.10; cycle", {publishing(8888)}, 2, true},
-    }},
-    {"a new address list republishes: order, added, removed", {}, {
-        {"charles 9; start", {publishing(8888)}, 1, true},
-        {"addresses 2001:db8::10,192.0.2.10; cycle", {}, 2, true}, // same text, dropped as a repeat
-        {"addresses 2001:db8::10,192.0.2.10,192.0.2.11; cycle", {}, 3, true},
-        {"addresses 192.0.2.11; cycle; cycle", {}, 4, true},
-    }},
-    {"a failed publication is retried every cycle", {}, {
-        {"charles 3; start", {publishing(8888)}, 1, true},
-        {"failed", {failed}, 1, false},
-        {"cycle; failed", {publishing(8888), failed}, 2, false},
-        {"cycle", {publishing(8888)}, 3, true},
-    }},
-    {"the port closing after a failure says nothing new", {}, {
-        {"charles 3; start; failed-empty", {publishing(8888), QStringLiteral("设备发现发布失败，请检查本地网络权限（[:]）")}, 1, false},
-        {"ports 3 none; cycle", {}, 1, false},
-    }},
-    {"events of other services change nothing", {}, {
-        {"charles 3; start; addresses 192.0.2.99; cycle", {publishing(8888)}, 2, true},
-        {"stray", {}, 2, true},
-        {"stop; stray", {}, 2, false},
-    }},
-    {"setPort restarts, even on the same port", 8888, {
-        {"charles 3; start; published", {publishing(8888), published(8888)}, 1, true},
-        {"setport 8888", {publishing(8888)}, 2, true},
-        {"setport 65535", {waitingForPort(65535)}, 2, false},
-        {"quit; cycle", {waitingForLaunch}, 2, false},
-        {"setport 8888", {}, 2, false}, // said again, but it was already the last line
-    }},
-    {"a repeat is dropped only back to back", {}, {
-        {"start; charles 5 none; cycle; quit; cycle; cycle", {waitingForLaunch, proxyWaitingForPort, waitingForLaunch}, 0, false},
-    }},
+const Step steps[] = {
+    // absent proxy is announced once, then quiet.
+    {"new; start", {waitingForLaunch}, 0, false},
+    {"cycle; cycle; cycle", {}, 0, false},
+    // published, confirmed, unchanged, withdrawn when Charles quits.
+    {"new; charles 4242; start", {publishing(8888)}, 1, true},
+    {"published", {published(8888)}, 1, true},
+    {"cycle; name Renamed", {}, 1, true},
+    {"cycle", {}, 1, true}, // the display name alone changes nothing
+    {"charles 4243; cycle", {publishing(8888)}, 2, true}, // a new process
+    {"quit; cycle", {proxyQuit}, 2, false},
+    {"cycle", {}, 2, false},
+    // waiting for the port is said once per process.
+    {"new; charles 100 80,443; start", {proxyWaitingForPort}, 0, false},
+    {"cycle", {}, 0, false},
+    {"charles 101 none; cycle", {}, 0, false}, // chosen again, dropped as a repeat
+    {"quit; cycle; charles 102 none; cycle", {waitingForLaunch, proxyWaitingForPort}, 0, false},
+    {"ports 102 8888; cycle", {publishing(8888)}, 1, true},
+    {"ports 102 none; cycle", {proxyWaitingForPort}, 1, false},
+    {"ports 102 8888; cycle", {publishing(8888)}, 2, true},
+    // only the requested port counts.
+    {"new 9999; charles 7 8888; start", {waitingForPort(9999)}, 0, false},
+    {"ports 7 8888,9999; cycle; published", {publishing(9999), published(9999)}, 1, true},
+    // no address withdraws and leaves the process alone.
+    {"new; start; addresses none; charles 55; cycle", {waitingForLaunch, noAddress}, 0, false},
+    {"quit; cycle", {}, 0, false}, // the not-running marker was kept
+    {"charles 56; addresses 192.0.2.10; cycle", {publishing(8888)}, 1, true},
+    {"addresses none; cycle", {noAddress}, 1, false},
+    {"addresses 192.0.2.10; cycle", {publishing(8888)}, 2, true},
+    // a new address list republishes: order, added, removed.
+    {"new; charles 9; start", {publishing(8888)}, 1, true},
+    {"addresses 2001:db8::10,192.0.2.10; cycle", {}, 2, true}, // same text, dropped as a repeat
+    {"addresses 2001:db8::10,192.0.2.10,192.0.2.11; cycle", {}, 3, true},
+    {"addresses 192.0.2.11; cycle; cycle", {}, 4, true},
+    // a failed publication is retried every cycle.
+    {"new; charles 3; start", {publishing(8888)}, 1, true},
+    {"failed", {failed}, 1, false},
+    {"cycle; failed", {publishing(8888), failed}, 2, false},
+    {"cycle", {publishing(8888)}, 3, true},
+    // the port closing after a failure says nothing new.
+    {"new; charles 3; start; failed-empty", {publishing(8888), QStringLiteral("设备发现发布失败，请检查本地网络权限（[:]）")}, 1, false},
+    {"ports 3 none; cycle", {}, 1, false},
+    // events of other services change nothing.
+    {"new; charles 3; start; addresses 192.0.2.99; cycle", {publishing(8888)}, 2, true},
+    {"stray", {}, 2, true},
+    {"stop; stray", {}, 2, false},
+    // setPort restarts, even on the same port.
+    {"new 8888; charles 3; start; published", {publishing(8888), published(8888)}, 1, true},
+    {"setport 8888", {publishing(8888)}, 2, true},
+    {"setport 65535", {waitingForPort(65535)}, 2, false},
+    {"quit; cycle", {waitingForLaunch}, 2, false},
+    {"setport 8888", {}, 2, false}, // said again, but it was already the last line
+    // a repeat is dropped only back to back.
+    {"new; start; charles 5 none; cycle; quit; cycle; cycle", {waitingForLaunch, proxyWaitingForPort, waitingForLaunch}, 0, false},
+    // Charles is the first application with its bundle id, or a bundle named exactly Charles.app.
+    {"new; apps /opt/charles.app@1,com.xk72.charles@2; ports 1 8888; ports 2 8888; start", {waitingForLaunch}, 0, false},
+    {"apps com.xk72.Charles@3,/Applications/Charles.app@4; ports 3 8888; cycle", {publishing(8888)}, 1, true},
+    {"apps /x/Charles.app.bak@5,/Applications/Charles.app@6; ports 5 8888; cycle", {proxyWaitingForPort}, 1, false},
 };
+
 
 TEST(Advertiser, Scenarios)
 {
-    for (const Scenario &scenario : scenarios) {
-        SCOPED_TRACE(scenario.name);
-        TemporaryConfigHome config;
-        Driver driver(scenario.port);
-        for (const Step &step : scenario.steps) {
-            SCOPED_TRACE(step.commands);
-            driver.run(QString::fromUtf8(step.commands));
-            EXPECT_EQ(driver.take(), step.reports);
-            EXPECT_EQ(driver.created(), step.created);
-            EXPECT_EQ(driver.held(), step.held);
+    std::unique_ptr<TemporaryConfigHome> config;
+    std::unique_ptr<Driver> driver;
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.commands);
+        QStringList commands = QString::fromUtf8(step.commands).split(QLatin1Char(';'));
+        if (commands[0].startsWith(QLatin1String("new"))) {
+            driver.reset();
+            config = std::make_unique<TemporaryConfigHome>();
+            const QString port = commands.takeFirst().mid(4);
+            driver = std::make_unique<Driver>(port.isEmpty() ? std::nullopt : std::optional<qint64>(port.toLongLong()));
         }
+        driver->run(commands.join(QLatin1Char(';')));
+        EXPECT_EQ(driver->take(), step.reports);
+        EXPECT_EQ(driver->created(), step.created);
+        EXPECT_EQ(driver->held(), step.held);
     }
 }
 
@@ -254,26 +253,6 @@ TEST(Advertiser, RandomWalkKeepsThePublisherRules)
     }
     driver.run(QStringLiteral("stop"));
     EXPECT_FALSE(driver.held());
-}
-
-TEST(Advertiser, FirstMatchingApplicationIsCharles)
-{
-    const auto bundle = [](const char *path, qint32 pid) { return RunningApplication{{}, QString::fromUtf8(path), pid}; };
-    const auto id = [](const char *id, qint32 pid) { return RunningApplication{QString::fromUtf8(id), {}, pid}; };
-    const struct
-    {
-        std::vector<RunningApplication> applications;
-        qint32 found; // 0: none
-    } cases[] = {
-        {{bundle("/opt/charles.app", 1), id("com.xk72.charles", 2)}, 0},
-        {{id("com.xk72.Charles", 3), bundle("/Applications/Charles.app", 4)}, 3},
-        {{bundle("/x/Charles.app.bak", 5), bundle("/Applications/Charles.app", 6)}, 6},
-        {{}, 0},
-    };
-    for (const auto &c : cases) {
-        const RunningApplication *proxy = findProxyApplication(c.applications);
-        EXPECT_EQ(proxy ? proxy->processIdentifier : 0, c.found);
-    }
 }
 
 TEST(Advertiser, MachineIdIsMadeOnceAndKeptAsStored)
