@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <charconv>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -16,6 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qint64 value = 0;
     const std::from_chars_result read = std::from_chars(begin, end, value);
     if (parseDecimal(text) != (read.ec == std::errc() && read.ptr == end ? std::optional(value) : std::nullopt))
-        std::abort();
+        __builtin_trap();
     return 0;
 }

@@ -5,23 +5,20 @@
 
 #include <QList>
 
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // Entries separated by 0xFF bytes; key and value split at the first '='.
     TxtDictionary dictionary;
+    QByteArray expected;
     bool fits = true;
     for (const QByteArray &entry : QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\xff')) {
         const qsizetype eq = entry.contains('=') ? entry.indexOf('=') : entry.size();
         dictionary.emplace_back(QString::fromUtf8(entry.left(eq)), entry.mid(eq + 1));
-        fits = fits && eq > 0 && dictionary.back().first.toUtf8().size() + 1 + dictionary.back().second.size() <= 255;
+        const QByteArray string = dictionary.back().first.toUtf8() + '=' + dictionary.back().second;
+        fits = fits && eq > 0 && string.size() <= 255;
+        expected += char(string.size()) + string;
     }
-    const std::optional<QByteArray> encoded = NetService::dataFromTXTRecordDictionary(dictionary);
-    QByteArray expected;
-    for (const auto &[key, value] : dictionary)
-        expected += char(key.toUtf8().size() + 1 + value.size()) + key.toUtf8() + '=' + value;
-    if (encoded != (fits ? std::optional(expected) : std::nullopt))
-        std::abort();
+    if (NetService::dataFromTXTRecordDictionary(dictionary) != (fits ? std::optional(expected) : std::nullopt))
+        __builtin_trap();
     return 0;
 }

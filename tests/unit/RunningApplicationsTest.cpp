@@ -20,8 +20,7 @@ TEST(ProcessIdentity, ApplicationIdsCharlesAndInterpretedPrograms)
     const std::pair<QString, std::optional<QString>> units[] = {
         {"app-gnome-org.gnome.Terminal-1234.scope", "org.gnome.Terminal"}, {"app-org.a.B-1.scope", "org.a.B"},
         {"app-gnome-com.xk72.Charles@12.service", "com.xk72.Charles"}, {"app-com.a.B.service", "com.a.B"},
-        {"app-kde-org.example.My\\x2dTool-7.scope", "org.example.My-Tool"}, {"app-x.scope", {}},
-        {"app-org.a.B.slice", {}}, {"session-2.scope", {}},
+        {"app-kde-org.example.My\\x2dTool-7.scope", "org.example.My-Tool"}, {"session-2.scope", {}},
     };
     for (const auto &[unit, id] : units)
         EXPECT_EQ(applicationIdFromUnit(unit), id) << unit.toStdString();
@@ -35,29 +34,28 @@ TEST(ProcessIdentity, ApplicationIdsCharlesAndInterpretedPrograms)
     EXPECT_EQ(interpretedProgram("/usr/bin/dash", {"sh", "-c", "/x/Charles.app/run"}), std::nullopt);
 }
 
-// A process directory under root; its stat line gives a name, a start time
-// (field 22) and where exec put the arguments (field 48), every other field 0.
+// A process directory under root: exe, cwd, cmdline, cgroup, and a stat line
+// with a name, a start time (field 22) and where exec put the arguments
+// (field 48), every other field 0.
 static void addProcess(const QTemporaryDir &root, int pid, const QString &exe, const QStringList &args,
                        const QString &unit = {}, const QString &name = "bash", qint64 startTime = 100, int arguments = 0)
 {
-    const QString dir = root.filePath(QString::number(pid));
+    const QString dir = root.filePath(QString::number(pid)) + '/';
     QDir().mkpath(dir);
-    QFile::remove(dir + "/exe");
-    QFile::link(exe, dir + "/exe");
-    QFile::link("/home/me/Tool.app/bin", dir + "/cwd");
+    QFile::remove(dir + "exe");
+    QFile::link(exe, dir + "exe");
+    QFile::link("/home/me/Tool.app/bin", dir + "cwd");
     QByteArray stat = QByteArray::number(pid) + " (" + name.toUtf8() + ") S";
     for (int field = 4; field <= 52; ++field)
         stat += ' ' + QByteArray::number(field == 22 ? startTime : field == 48 ? arguments : 0);
-    const std::pair<const char *, QByteArray> files[] = {
-        {"/cmdline", args.join(QChar(0)).toUtf8() + '\0'}, {"/stat", stat + '\n'},
-        {"/cgroup", "0::/user.slice/user-1000.slice/user@1000.service/app.slice/" + unit.toUtf8() + '\n'}};
-    for (const auto &[file, contents] : files) {
+    for (const auto &[file, contents] : {std::pair<QString, QByteArray>("cmdline", args.join(QChar(0)).toUtf8() + '\0'),
+                                         {"stat", stat + '\n'}, {"cgroup", "0::/user.slice/app.slice/" + unit.toUtf8()}}) {
         QFile out(dir + file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size());
     }
 }
 
-TEST(ProcFixture, EveryRuleOnAFixtureTree)
+TEST(ProcFixture, EveryRuleOnAFixtureTreeAndWhatIsKept)
 {
     QTemporaryDir root;
     addProcess(root, 100, "/opt/Charles.app/Contents/MacOS/Charles", {"Charles"});
@@ -72,36 +70,30 @@ TEST(ProcFixture, EveryRuleOnAFixtureTree)
         addProcess(root, 14, "/usr/bin/other", {"other"});
         ASSERT_EQ(chown(QFile::encodeName(root.filePath("14")).constData(), 4242, 4242), 0);
     }
+    RunningApplicationScanner scanner(root.path());
     QStringList seen;
-    for (const RunningApplication &a : RunningApplicationScanner(root.path()).runningApplications())
+    for (const RunningApplication &a : scanner.runningApplications())
         seen << QString::number(a.processIdentifier) + ' ' + a.bundleIdentifier.value_or("-") + ' '
                     + a.bundleLocation.value_or("-");
     EXPECT_EQ(seen, (QStringList{"9 com.xk72.Charles -", "10 - /home/me/Tool.app", "11 org.gnome.Calc -",
                                  "12 - /srv/Old.app/In.app", "15 - -", "100 - /opt/Charles.app"}));
-}
 
-TEST(ProcFixture, KeepsWhatItLearntOnlyWhileTheProgramIsTheSame)
-{
-    QTemporaryDir root;
-    RunningApplicationScanner scanner(root.path());
+    // What was learnt about a process is kept while its stat line says it is
+    // the same program. Java replaces bash at pid 1 behind a stat line that
+    // says so (kept), then behind an exec into another name, an exec that
+    // keeps the name, and the pid taken by a new process (read afresh).
     const auto charlesSeen = [&] { return scanner.runningApplications().at(0).bundleIdentifier.has_value(); };
-    // Java replaces bash at pid 20 behind a stat line that still says the
-    // same program (kept), then behind an exec into another name, an exec
-    // that keeps the name, and the pid taken by a new process (read afresh).
     const std::tuple<QString, int, int, bool> changes[] = {
         {"bash", 100, 0, false}, {"java", 100, 0, true}, {"bash", 100, 7, true}, {"bash", 200, 0, true}};
-    for (const auto &[name, startTime, arguments, seen] : changes) {
-        addProcess(root, 20, "/usr/bin/bash", {"bash", "charles"});
+    for (const auto &[name, startTime, arguments, expected] : changes) {
+        addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"});
         ASSERT_FALSE(charlesSeen());
-        addProcess(root, 20, "/usr/bin/java", {"java", "-jar", "/o/charles.jar"}, {}, name, startTime, arguments);
-        EXPECT_EQ(charlesSeen(), seen) << name.toStdString() << startTime << arguments;
+        addProcess(root, 1, "/usr/bin/java", {"java", "-jar", "/o/charles.jar"}, {}, name, startTime, arguments);
+        EXPECT_EQ(charlesSeen(), expected) << name.toStdString() << startTime << arguments;
     }
-    // A process that has only just started may yet be moved into the unit that names it.
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const qint64 young = now.tv_sec * sysconf(_SC_CLK_TCK);
-    addProcess(root, 20, "/usr/bin/bash", {"bash", "charles"}, {}, "bash", young);
+    // A process that has only just started (here: after now) may yet be moved into the unit that names it.
+    addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"}, {}, "bash", 1LL << 50);
     ASSERT_FALSE(charlesSeen());
-    addProcess(root, 20, "/usr/bin/bash", {"bash", "charles"}, "app-gnome-com.xk72.Charles-20.scope", "bash", young);
+    addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"}, "app-gnome-com.xk72.Charles-1.scope", "bash", 1LL << 50);
     EXPECT_TRUE(charlesSeen());
 }
