@@ -14,8 +14,7 @@ TEST(AddressSelection, RankOrderCapsAndInterfaceNames)
     }
     const std::pair<std::vector<AddressCandidate>, QStringList> cases[] = {
         {{{"192.168.1.20", 0}, {"fe80::1", 3}, {"fd00::5", 1}}, {"192.168.1.20", "fd00::5"}}, // link-local dropped
-        {{{"fe80::1", 3}, {"169.254.10.20", 2}}, {"169.254.10.20", "fe80::1"}}, // unless there is nothing else
-        {{{"2001:db8::1", 1}, {"169.254.1.1", 2}}, {"2001:db8::1"}},
+        {{{"fe80::1", 3}, {"169.254.10.20", 2}}, {"169.254.10.20", "fe80::1"}}, {{{"fd::1", 1}, {"169.254.1.1", 2}}, {"fd::1"}},
         {{{"192.168.1.9", 0}, {"192.168.1.10", 0}, {"192.168.1.9", 0}}, {"192.168.1.10", "192.168.1.9"}}, // text order
         {nine, {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.5", "192.0.2.6", "192.0.2.7", "192.0.2.8"}},
         // Five wide ones join to 229 bytes; the sixth would pass 240, the short one still fits (237).

@@ -38,26 +38,27 @@ static void onTimeout(AvahiTimeout *timeout, void *data)
         calls->api->timeout_free(timeout);
 }
 
-TEST(AvahiQtPoll, WatchSaysWhatTheDescriptorSaysOnceWhenWantedAndIsFreedInside)
+TEST(AvahiQtPoll, WatchesAndTimeouts)
 {
+    AvahiQtPoll poll;
+    const AvahiPoll *api = poll.api();
     // Events wanted, the end of a pipe watched, the end closed after a byte
     // is written (-1: none), what the callback must be told.
     const std::tuple<const char *, AvahiWatchEvent, int, int, int> cases[] = {
         {"readable", AVAHI_WATCH_IN, 0, -1, AVAHI_WATCH_IN}, {"writable", AVAHI_WATCH_OUT, 1, -1, AVAHI_WATCH_OUT},
         {"hang-up", AVAHI_WATCH_IN, 0, 1, AVAHI_WATCH_HUP}, {"error", AVAHI_WATCH_OUT, 1, 0, AVAHI_WATCH_ERR}};
     for (const auto &[what, wanted, watched, closed, expected] : cases) {
-        AvahiQtPoll poll;
         int fds[2];
         ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-        Calls calls{poll.api()};
-        AvahiWatch *watch = poll.api()->watch_new(poll.api(), fds[watched], wanted, onWatch, &calls);
-        poll.api()->watch_update(watch, AvahiWatchEvent(0)); // silent until wanted again
+        Calls calls{api};
+        AvahiWatch *watch = api->watch_new(api, fds[watched], wanted, onWatch, &calls);
+        api->watch_update(watch, AvahiWatchEvent(0)); // silent until wanted again
         ASSERT_EQ(::write(fds[1], "x", 1), 1);
         if (closed >= 0)
             ::close(std::exchange(fds[closed], -1));
         runEventLoopFor(50ms);
         EXPECT_EQ(calls.count, 0) << what;
-        poll.api()->watch_update(watch, wanted);
+        api->watch_update(watch, wanted);
         EXPECT_TRUE(waitUntil([&] { return calls.count > 0; }, 2s)) << what;
         runEventLoopFor(50ms); // freed: the descriptor, ready still, is watched no more
         EXPECT_TRUE(calls.count == 1 && (calls.events & expected) && calls.reported == calls.events)
@@ -65,15 +66,11 @@ TEST(AvahiQtPoll, WatchSaysWhatTheDescriptorSaysOnceWhenWantedAndIsFreedInside)
         for (int fd : fds)
             ::close(fd);
     }
-}
 
-TEST(AvahiQtPoll, TimeoutsFireOnceAtTheirDeadlineUnlessDisabled)
-{
-    AvahiQtPoll poll;
-    const AvahiPoll *api = poll.api();
+    // Timeouts fire once at their deadline, never from inside timeout_new,
+    // not when disabled, at once when past.
     Calls once{api}, rearming{api, 2};
-    timeval deadline, soon;
-    const timeval past{1, 0};
+    timeval deadline, soon, past{1, 0};
     AvahiTimeout *timeout = api->timeout_new(api, avahi_elapse_time(&deadline, 30, 0), onTimeout, &once);
     EXPECT_EQ(once.count, 0) << "never from inside timeout_new";
     EXPECT_TRUE(waitUntil([&] { return once.count == 1; }, 2s));

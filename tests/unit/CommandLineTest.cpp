@@ -9,39 +9,34 @@
 
 using Mode = CommandLineChoice::Mode;
 
-TEST(CommandLineChoose, AcceptedAndRejectedFormsAndUsageTexts)
+TEST(CommandLine, EveryFormUsageTextsAndBundleLocation)
 {
-    const auto chosen = [](const QStringList &args, bool inBundle) {
-        const CommandLineChoice choice = CommandLine::choose(args, inBundle);
-        return std::pair(choice.mode, choice.port);
-    };
     // How a port text reads is the decimal reader's matter (DecimalText).
-    const std::tuple<QStringList, bool, Mode, std::optional<qint64>> accepted[] = {
+    const std::tuple<QStringList, bool, Mode, std::optional<qint64>> forms[] = {
         {{"--help"}, true, Mode::Help, {}}, {{}, false, Mode::CommandLine, {}}, {{}, true, Mode::MenuBar, {}},
         {{"--cli"}, true, Mode::CommandLine, {}}, {{"--port", "+08888"}, true, Mode::CommandLine, 8888},
         {{"--port", "1"}, false, Mode::CommandLine, 1}, {{"--port", "65535"}, false, Mode::CommandLine, 65535},
+        {{"--port", "0"}, true, Mode::Usage, {}}, {{"--port", "65536"}, true, Mode::Usage, {}}, {{""}, true, Mode::Usage, {}},
+        {{"--port", "88a8"}, true, Mode::Usage, {}}, {{"--port"}, true, Mode::Usage, {}}, {{"-h"}, true, Mode::Usage, {}},
+        {{"--port", "8888", "9999"}, true, Mode::Usage, {}}, {{"--port=8888"}, true, Mode::Usage, {}},
+        {{"--cli", "--port", "8888"}, true, Mode::Usage, {}}, {{"--help", "--cli"}, true, Mode::Usage, {}},
+        {{"--CLI"}, true, Mode::Usage, {}}, {{"--Help"}, true, Mode::Usage, {}}, {{"--Port", "8888"}, true, Mode::Usage, {}},
     };
-    for (const auto &[args, inBundle, mode, port] : accepted)
-        EXPECT_EQ(chosen(args, inBundle), std::pair(mode, port)) << args.join('|').toStdString();
-    for (const QStringList &args : std::initializer_list<QStringList>{
-             {"--port", "0"}, {"--port", "65536"}, {"--port", "88a8"}, {"--port"}, {"--port", "8888", "9999"},
-             {"--port=8888"}, {"--cli", "--port", "8888"}, {"--help", "--cli"}, {"-h"}, {"--CLI"}, {"--Help"},
-             {"--Port", "8888"}, {""}})
-        EXPECT_EQ(chosen(args, true), std::pair(Mode::Usage, std::optional<qint64>())) << args.join('|').toStdString();
+    for (const auto &[args, inBundle, mode, port] : forms) {
+        const CommandLineChoice choice = CommandLine::choose(args, inBundle);
+        EXPECT_EQ(std::pair(choice.mode, choice.port), std::pair(mode, port)) << args.join('|').toStdString();
+    }
     EXPECT_EQ(CommandLine::shortUsage.toUtf8(), QByteArray("用法：QuillfenMac [--cli | --port 8888]\n"));
     EXPECT_EQ(CommandLine::fullUsage.toUtf8(),
               QByteArray("用法：QuillfenMac [--cli | --port 8888]\n双击 Quillfen Mac 助手.app 可在菜单栏运行。\n"));
-}
-
-TEST(MainBundle, LocationAndExtension)
-{
-    const std::tuple<QString, QString, bool> cases[] = {
+    // Where the program finds its bundle, and whether that is one by its extension.
+    const std::tuple<QString, QString, bool> bundles[] = {
         {"/opt/Quillfen Mac 助手.app/Contents/MacOS/Q", "/opt/Quillfen Mac 助手.app", true}, {"/b/Q", "/b", false},
         {"/o/X.App/Contents/MacOS/Q", "/o/X.App", false}, {"/o/X.app.bak/Contents/MacOS/Q", "/o/X.app.bak", false},
         {"/o/X.app/Contents/Q", "/o/X.app/Contents", false}, {"/o/X.app/MacOS/Q", "/o/X.app/MacOS", false},
         {"/srv/tools.app/Q", "/srv/tools.app", true}, {"/srv/.app/Contents/MacOS/Q", "/srv/.app", false},
     };
-    for (const auto &[executable, location, isApp] : cases)
+    for (const auto &[executable, location, isApp] : bundles)
         EXPECT_EQ(std::pair(MainBundle::locationFor(executable), MainBundle::isApplicationBundle(location)),
                   std::pair(location, isApp));
 }

@@ -11,7 +11,7 @@
 
 using namespace Preferences;
 
-TEST(Preferences, ValuesComeBackAsStoredAndAMissingFolderIsMade)
+TEST(Preferences, StoredValuesMissingFolderUnusableFolderAndGarbageFiles)
 {
     TemporaryConfigHome config;
     qputenv("XDG_CONFIG_HOME", "relative/dir"); // not an absolute folder: the one in the home folder
@@ -19,20 +19,13 @@ TEST(Preferences, ValuesComeBackAsStoredAndAMissingFolderIsMade)
     qputenv("XDG_CONFIG_HOME", (config.path() + "/not/yet/there").toUtf8());
     EXPECT_EQ(filePath(), config.path() + "/not/yet/there/QuillfenMac.conf");
     EXPECT_EQ(std::pair(stringForKey(machineIdKey), integerForKey(proxyPortKey)), std::pair(std::optional<QString>(), 0ll));
-    for (const char *value : {"0F8E2C55-6D0B-4C8B-9B1E-2A7C3D4E5F60", "", " 带中文 ; = [x] \"q\" #c "}) {
-        ASSERT_TRUE(setString(machineIdKey, value));
-        EXPECT_EQ(stringForKey(machineIdKey), value) << "an empty string is stored, not absent";
+    // An empty string is stored, not absent; the two keys live side by side.
+    for (const auto &[text, number] : {std::pair<QString, qint64>{"0F8E2C55-6D0B-4C8B-9B1E-2A7C3D4E5F60", 8888},
+                                       {"", INT64_MIN}, {" 带中文 ; = [x] \"q\" #c ", INT64_MAX}, {"A", -5}}) {
+        ASSERT_TRUE(setString(machineIdKey, text) && setInteger(proxyPortKey, number));
+        EXPECT_EQ(std::pair(stringForKey(machineIdKey), integerForKey(proxyPortKey)), std::pair(std::optional(text), number));
     }
-    for (const qint64 value : std::initializer_list<qint64>{8888, -5, INT64_MAX, INT64_MIN}) {
-        ASSERT_TRUE(setInteger(proxyPortKey, value));
-        EXPECT_EQ(integerForKey(proxyPortKey), value);
-    }
-    EXPECT_EQ(stringForKey(machineIdKey), " 带中文 ; = [x] \"q\" #c ") << "the two keys live side by side";
-}
 
-TEST(Preferences, UnusableFolderAndGarbageFiles)
-{
-    TemporaryConfigHome config;
     const auto write = [](const QString &path, const QByteArray &bytes) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();

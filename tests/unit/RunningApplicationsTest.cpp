@@ -15,25 +15,6 @@
 
 using namespace ProcessIdentity;
 
-TEST(ProcessIdentity, ApplicationIdsCharlesAndInterpretedPrograms)
-{
-    const std::pair<QString, std::optional<QString>> units[] = {
-        {"app-gnome-org.gnome.Terminal-1234.scope", "org.gnome.Terminal"}, {"app-org.a.B-1.scope", "org.a.B"},
-        {"app-gnome-com.xk72.Charles@12.service", "com.xk72.Charles"}, {"app-com.a.B.service", "com.a.B"},
-        {"app-kde-org.example.My\\x2dTool-7.scope", "org.example.My-Tool"}, {"session-2.scope", {}},
-    };
-    for (const auto &[unit, id] : units)
-        EXPECT_EQ(applicationIdFromUnit(unit), id) << unit.toStdString();
-    for (const CharlesCommandLine &c : charlesCommandLines)
-        EXPECT_EQ(charlesIdentifier(c.executable, c.arguments()).has_value(), c.isCharles) << c.commandLine.toStdString();
-    EXPECT_EQ(charlesIdentifier("/usr/bin/java", {"java", "-jar", "/o/charles.jar"}), "com.xk72.Charles");
-    // Scripts and jars are found on the fixture tree below; these are the rest.
-    EXPECT_EQ(interpretedProgram("/usr/bin/java", {"java", "org.example.Main"}), std::nullopt);
-    EXPECT_EQ(interpretedProgram("/usr/bin/bash", {"bash", "-e", "run.sh", "arg"}), "run.sh");
-    EXPECT_EQ(interpretedProgram("/usr/bin/python3.11", {"python3", "-u", "/o/s.py"}), "/o/s.py");
-    EXPECT_EQ(interpretedProgram("/usr/bin/dash", {"sh", "-c", "/x/Charles.app/run"}), std::nullopt);
-}
-
 // A process directory under root: exe, cwd, cmdline, cgroup, and a stat line
 // with a name, a start time (field 22) and where exec put the arguments
 // (field 48), every other field 0.
@@ -55,8 +36,24 @@ static void addProcess(const QTemporaryDir &root, int pid, const QString &exe, c
     }
 }
 
-TEST(ProcFixture, EveryRuleOnAFixtureTreeAndWhatIsKept)
+TEST(RunningApplications, EveryRuleAndWhatIsKept)
 {
+    const std::pair<QString, std::optional<QString>> units[] = {
+        {"app-gnome-org.gnome.Terminal-1234.scope", "org.gnome.Terminal"}, {"app-org.a.B-1.scope", "org.a.B"},
+        {"app-gnome-com.xk72.Charles@12.service", "com.xk72.Charles"}, {"app-com.a.B.service", "com.a.B"},
+        {"app-kde-org.example.My\\x2dTool-7.scope", "org.example.My-Tool"}, {"session-2.scope", {}},
+    };
+    for (const auto &[unit, id] : units)
+        EXPECT_EQ(applicationIdFromUnit(unit), id) << unit.toStdString();
+    for (const CharlesCommandLine &c : charlesCommandLines)
+        EXPECT_EQ(charlesIdentifier(c.executable, c.arguments()).has_value(), c.isCharles) << c.commandLine.toStdString();
+    // Scripts and jars are found on the fixture tree below; these are the rest.
+    EXPECT_EQ(interpretedProgram("/usr/bin/java", {"java", "org.example.Main"}), std::nullopt);
+    EXPECT_EQ(interpretedProgram("/usr/bin/bash", {"bash", "-e", "run.sh", "arg"}), "run.sh");
+    EXPECT_EQ(interpretedProgram("/usr/bin/python3.11", {"python3", "-u", "/o/s.py"}), "/o/s.py");
+    EXPECT_EQ(interpretedProgram("/usr/bin/dash", {"sh", "-c", "/x/Charles.app/run"}), std::nullopt);
+
+    // Every rule on a fixture tree.
     QTemporaryDir root;
     addProcess(root, 100, "/opt/Charles.app/Contents/MacOS/Charles", {"Charles"});
     addProcess(root, 9, "/usr/bin/java", {"java", "-jar", "/opt/charles/lib/charles.jar"});
@@ -65,7 +62,6 @@ TEST(ProcFixture, EveryRuleOnAFixtureTreeAndWhatIsKept)
     addProcess(root, 12, "/srv/Old.app/In.app/bin/x (deleted)", {"x"}); // the innermost bundle
     addProcess(root, 15, "/opt/Charles.application/x", {"x"});
     QDir().mkpath(root.filePath("13")); // gone: no cmdline
-    QDir().mkpath(root.filePath("self"));
     if (geteuid() == 0) { // another user's process
         addProcess(root, 14, "/usr/bin/other", {"other"});
         ASSERT_EQ(chown(QFile::encodeName(root.filePath("14")).constData(), 4242, 4242), 0);
