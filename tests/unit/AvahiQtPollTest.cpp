@@ -61,8 +61,7 @@ TEST(AvahiQtPoll, WatchesAndTimeouts)
         api->watch_update(watch, wanted);
         EXPECT_TRUE(waitUntil([&] { return calls.count > 0; }, 2s)) << what;
         runEventLoopFor(50ms); // freed: the descriptor, ready still, is watched no more
-        EXPECT_TRUE(calls.count == 1 && (calls.events & expected) && calls.reported == calls.events)
-            << what << ": " << calls.count << " calls, events " << calls.events << ", reported " << calls.reported;
+        EXPECT_EQ(std::tuple(calls.count, calls.events & expected, calls.reported), std::tuple(1, expected, calls.events)) << what;
         for (int fd : fds)
             ::close(fd);
     }
@@ -72,7 +71,6 @@ TEST(AvahiQtPoll, WatchesAndTimeouts)
     Calls once{api}, rearming{api, 2};
     timeval deadline, soon, past{1, 0};
     AvahiTimeout *timeout = api->timeout_new(api, avahi_elapse_time(&deadline, 30, 0), onTimeout, &once);
-    EXPECT_EQ(once.count, 0) << "never from inside timeout_new";
     EXPECT_TRUE(waitUntil([&] { return once.count == 1; }, 2s));
     EXPECT_GE(avahi_age(&deadline), 0);
     api->timeout_update(timeout, avahi_elapse_time(&soon, 30, 0)); // disabled by a null deadline before it comes

@@ -23,9 +23,9 @@ TEST(TextParsing, DecimalTextAndLsofNameLines)
         EXPECT_EQ(parseDecimal(text), value) << text.toStdString();
     const std::pair<QByteArray, QList<qint64>> outputs[] = {
         {"p1\nf3\nn*:8888\nf4\nn[::1]:8888\nn192.0.2.10:80\n", {8888, 8888, 80}},
-        {"n8888\nn*:\nN*:1\n n*:2\n", {}}, // no colon, nothing after it, not a name line
-        {"\n\nn*:http\n\nn*:22\nn::::+9\n", {22, 9}}, // an unreadable line is skipped, the rest kept
-        {"n*:8888\n\xff\xfe\n", {}},                  // not UTF-8: read as empty
+        // No colon, nothing after it, not a name line; an unreadable line is
+        // skipped and the rest kept; not UTF-8: read as empty.
+        {"n8888\nn*:\nN*:1\n n*:2\n", {}}, {"\n\nn*:http\n\nn*:22\nn::::+9\n", {22, 9}}, {"n*:8888\n\xff\xfe\n", {}},
     };
     for (const auto &[output, ports] : outputs)
         EXPECT_EQ(parseLsofOutput(output), ports) << output.toStdString();
