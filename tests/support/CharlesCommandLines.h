@@ -12,8 +12,8 @@
 
 struct CharlesCommandLine
 {
-    QString executable; // what /proc/PID/exe points to
-    QString commandLine;
+    // What /proc/PID/exe points to, and the arguments.
+    QString executable, commandLine;
     bool isCharles;
 
     QStringList arguments() const { return commandLine.split(QLatin1Char(' ')); }
@@ -38,8 +38,7 @@ inline const CharlesCommandLine charlesCommandLines[] = {
 
     // The launchers stay alive beside the VM, with lower pids; other tools
     // only mention it.
-    {"/usr/bin/bash", "/bin/bash -e /usr/bin/charles", false},
-    {"/usr/bin/dash", "/bin/sh /usr/bin/charles5", false},
+    {"/usr/bin/bash", "/bin/bash -e /usr/bin/charles", false}, {"/usr/bin/dash", "/bin/sh /usr/bin/charles5", false},
     {"/usr/bin/timeout", "timeout 8h java -jar /usr/lib/charles-proxy/charles.jar", false},
     {"/usr/bin/unzip", "unzip -l /usr/lib/charles-proxy/charles.jar", false},
     // Option values and the program's own arguments are not the main program.

@@ -7,20 +7,18 @@
 
 #include <gtest/gtest.h>
 
-using Mode = CommandLineChoice::Mode;
-
 TEST(CommandLine, EveryFormUsageTextsAndBundleLocation)
 {
     // How a port text reads is the decimal reader's matter (DecimalText).
-    const std::tuple<QStringList, bool, Mode, std::optional<qint64>> forms[] = {
-        {{"--help"}, true, Mode::Help, {}}, {{}, false, Mode::CommandLine, {}}, {{}, true, Mode::MenuBar, {}},
-        {{"--cli"}, true, Mode::CommandLine, {}}, {{"--port", "+08888"}, true, Mode::CommandLine, 8888},
-        {{"--port", "1"}, false, Mode::CommandLine, 1}, {{"--port", "65535"}, false, Mode::CommandLine, 65535},
-        {{"--port", "0"}, true, Mode::Usage, {}}, {{"--port", "65536"}, true, Mode::Usage, {}}, {{""}, true, Mode::Usage, {}},
-        {{"--port", "88a8"}, true, Mode::Usage, {}}, {{"--port"}, true, Mode::Usage, {}}, {{"-h"}, true, Mode::Usage, {}},
-        {{"--port", "8888", "9999"}, true, Mode::Usage, {}}, {{"--port=8888"}, true, Mode::Usage, {}},
-        {{"--cli", "--port", "8888"}, true, Mode::Usage, {}}, {{"--help", "--cli"}, true, Mode::Usage, {}},
-        {{"--CLI"}, true, Mode::Usage, {}}, {{"--Help"}, true, Mode::Usage, {}}, {{"--Port", "8888"}, true, Mode::Usage, {}},
+    using enum CommandLineChoice::Mode;
+    const std::tuple<QStringList, bool, CommandLineChoice::Mode, std::optional<qint64>> forms[] = {
+        {{"--help"}, true, Help, {}}, {{}, false, CommandLine, {}}, {{}, true, MenuBar, {}}, {{"--cli"}, true, CommandLine, {}},
+        {{"--port", "+08888"}, true, CommandLine, 8888}, {{"--port", "1"}, false, CommandLine, 1},
+        {{"--port", "65535"}, false, CommandLine, 65535}, {{"--port", "0"}, true, Usage, {}}, {{""}, true, Usage, {}},
+        {{"--port", "65536"}, true, Usage, {}}, {{"--port", "88a8"}, true, Usage, {}}, {{"--port"}, true, Usage, {}},
+        {{"--port", "8888", "9999"}, true, Usage, {}}, {{"--port=8888"}, true, Usage, {}}, {{"-h"}, true, Usage, {}},
+        {{"--cli", "--port", "8888"}, true, Usage, {}}, {{"--help", "--cli"}, true, Usage, {}}, {{"--CLI"}, true, Usage, {}},
+        {{"--Help"}, true, Usage, {}}, {{"--Port", "8888"}, true, Usage, {}},
     };
     for (const auto &[args, inBundle, mode, port] : forms) {
         const CommandLineChoice choice = CommandLine::choose(args, inBundle);
@@ -37,6 +35,5 @@ TEST(CommandLine, EveryFormUsageTextsAndBundleLocation)
         {"/srv/tools.app/Q", "/srv/tools.app", true}, {"/srv/.app/Contents/MacOS/Q", "/srv/.app", false},
     };
     for (const auto &[executable, location, isApp] : bundles)
-        EXPECT_EQ(std::pair(MainBundle::locationFor(executable), MainBundle::isApplicationBundle(location)),
-                  std::pair(location, isApp));
+        EXPECT_EQ(std::pair(MainBundle::locationFor(executable), MainBundle::isApplicationBundle(location)), std::pair(location, isApp));
 }

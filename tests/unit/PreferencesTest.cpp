@@ -16,6 +16,15 @@ TEST(Preferences, StoredValuesMissingFolderUnusableFolderAndGarbageFiles)
     TemporaryConfigHome config;
     qputenv("XDG_CONFIG_HOME", "relative/dir"); // not an absolute folder: the one in the home folder
     EXPECT_EQ(filePath(), QDir::homePath() + "/.config/QuillfenMac.conf");
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    ASSERT_TRUE(write(config.path() + "/file", "x")); // the folder's place is taken by a file
+    qputenv("XDG_CONFIG_HOME", (config.path() + "/file").toUtf8());
+    EXPECT_FALSE(setString(machineIdKey, "A"));
+    EXPECT_EQ(stringForKey(machineIdKey), std::nullopt);
+
     qputenv("XDG_CONFIG_HOME", (config.path() + "/not/yet/there").toUtf8());
     EXPECT_EQ(filePath(), config.path() + "/not/yet/there/QuillfenMac.conf");
     EXPECT_EQ(std::pair(stringForKey(machineIdKey), integerForKey(proxyPortKey)), std::pair(std::optional<QString>(), 0ll));
@@ -26,20 +35,10 @@ TEST(Preferences, StoredValuesMissingFolderUnusableFolderAndGarbageFiles)
         EXPECT_EQ(std::pair(stringForKey(machineIdKey), integerForKey(proxyPortKey)), std::pair(std::optional(text), number));
     }
 
-    const auto write = [](const QString &path, const QByteArray &bytes) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    ASSERT_TRUE(write(config.path() + "/file", "x")); // the folder's place is taken by a file
-    qputenv("XDG_CONFIG_HOME", (config.path() + "/file").toUtf8());
-    EXPECT_FALSE(setString(machineIdKey, "A"));
-    EXPECT_EQ(stringForKey(machineIdKey), std::nullopt);
-
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    const QByteArray binary("\x00\xff\xfe\x01\x02[\x00=\n\x7f", 10);
+    // Files that cannot be read as settings read as absent.
     const std::tuple<QByteArray, std::optional<QString>, qint64> files[] = {
-        {"", {}, 0}, {binary, {}, 0}, {"[General]\nQuillfen.proxyPort=eighty\n", {}, 0},
-        {"[Other]\nQuillfen.proxyPort=1234\n", {}, 0},
+        {"", {}, 0}, {QByteArray("\x00\xff\xfe\x01\x02[\x00=\n\x7f", 10), {}, 0}, {"[Other]\nQuillfen.proxyPort=1234\n", {}, 0},
+        {"[General]\nQuillfen.proxyPort=eighty\n", {}, 0},
         {"[General]\nQuillfen.machineID=ABC\nQuillfen.proxyPort=9999\n", "ABC", 9999},
     };
     for (const auto &[contents, id, port] : files) {
