@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         candidates.push_back({QString::fromLatin1(reinterpret_cast<const char *>(data) + i + 2, qsizetype(length)),
                               data[i] % 4});
     }
-    const QStringList result = selectAddresses(candidates);
-    const bool ok = result.size() <= 8 && result.join(',').toUtf8().size() <= 240 && QStringList(result).removeDuplicates() == 0;
+    QStringList result = selectAddresses(candidates);
+    const bool ok = result.size() <= 8 && result.join(',').toUtf8().size() <= 240 && result.removeDuplicates() == 0;
     std::shuffle(candidates.begin(), candidates.end(), std::mt19937(uint32_t(size)));
     if (!ok || selectAddresses(candidates) != result)
         __builtin_trap();

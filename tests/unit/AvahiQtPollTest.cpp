@@ -47,21 +47,21 @@ TEST(AvahiQtPoll, WatchesAndTimeouts)
     const std::tuple<const char *, AvahiWatchEvent, int, int, int> cases[] = {
         {"readable", AVAHI_WATCH_IN, 0, -1, AVAHI_WATCH_IN}, {"writable", AVAHI_WATCH_OUT, 1, -1, AVAHI_WATCH_OUT},
         {"hang-up", AVAHI_WATCH_IN, 0, 1, AVAHI_WATCH_HUP}, {"error", AVAHI_WATCH_OUT, 1, 0, AVAHI_WATCH_ERR}};
-    for (const auto &[what, wanted, watched, closed, expected] : cases) {
+    for (const auto &[what, wanted, watched, closed, told] : cases) {
         int fds[2];
         ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-        Calls calls{api};
-        AvahiWatch *watch = api->watch_new(api, fds[watched], wanted, onWatch, &calls);
+        Calls got{api};
+        AvahiWatch *watch = api->watch_new(api, fds[watched], wanted, onWatch, &got);
         api->watch_update(watch, AvahiWatchEvent(0)); // silent until wanted again
         ASSERT_EQ(::write(fds[1], "x", 1), 1);
         if (closed >= 0)
             ::close(std::exchange(fds[closed], -1));
         runEventLoopFor(50ms);
-        EXPECT_EQ(calls.count, 0) << what;
+        EXPECT_EQ(got.count, 0) << what;
         api->watch_update(watch, wanted);
-        EXPECT_TRUE(waitUntil([&] { return calls.count > 0; }, 2s)) << what;
+        EXPECT_TRUE(waitUntil([&] { return got.count > 0; }, 2s)) << what;
         runEventLoopFor(50ms); // freed: the descriptor, ready still, is watched no more
-        EXPECT_EQ(std::tuple(calls.count, calls.events & expected, calls.reported), std::tuple(1, expected, calls.events)) << what;
+        EXPECT_EQ(std::tuple(got.count, got.events & told, got.reported), std::tuple(1, told, got.events)) << what;
         for (int fd : fds)
             ::close(fd);
     }

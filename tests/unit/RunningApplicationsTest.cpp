@@ -19,7 +19,7 @@ using namespace ProcessIdentity;
 // with a name, a start time (field 22) and where exec put the arguments
 // (field 48), every other field 0.
 static void addProcess(const QTemporaryDir &root, int pid, const QString &exe, const QStringList &args,
-                       const QString &unit = {}, const QString &name = "bash", qint64 startTime = 100, int arguments = 0)
+                       const QString &unit = {}, const QString &name = "bash", qint64 startTime = 100, int argsAt = 0)
 {
     const QString dir = root.filePath(QString::number(pid)) + '/';
     QDir().mkpath(dir);
@@ -28,11 +28,11 @@ static void addProcess(const QTemporaryDir &root, int pid, const QString &exe, c
     QFile::link("/home/me/Tool.app/bin", dir + "cwd");
     QByteArray stat = QByteArray::number(pid) + " (" + name.toUtf8() + ") S";
     for (int field = 4; field <= 52; ++field)
-        stat += ' ' + QByteArray::number(field == 22 ? startTime : field == 48 ? arguments : 0);
-    for (const auto &[file, contents] : {std::pair<QString, QByteArray>("cmdline", args.join(QChar(0)).toUtf8() + '\0'),
-                                         {"stat", stat + '\n'}, {"cgroup", "0::/user.slice/app.slice/" + unit.toUtf8()}}) {
+        stat += ' ' + QByteArray::number(field == 22 ? startTime : field == 48 ? argsAt : 0);
+    for (const auto &[file, bytes] : {std::pair<QString, QByteArray>("cmdline", args.join(QChar(0)).toUtf8() + '\0'),
+                                      {"stat", stat + '\n'}, {"cgroup", "0::/user.slice/app.slice/" + unit.toUtf8()}}) {
         QFile out(dir + file);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size());
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
     }
 }
 
@@ -45,7 +45,7 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     for (const auto &[unit, id] : units)
         EXPECT_EQ(applicationIdFromUnit(unit), id) << unit.toStdString();
     for (const CharlesCommandLine &c : charlesCommandLines)
-        EXPECT_EQ(charlesIdentifier(c.executable, c.arguments()).has_value(), c.isCharles) << c.commandLine.toStdString();
+        EXPECT_EQ(bool(charlesIdentifier(c.executable, c.arguments())), c.isCharles) << c.commandLine.toStdString();
     // Scripts and jars are found on the fixture tree below; these are the rest.
     EXPECT_EQ(interpretedProgram("/usr/bin/bash", {"bash", "-e", "run.sh", "arg"}), "run.sh");
     EXPECT_EQ(interpretedProgram("/usr/bin/python3.11", {"python3", "-u", "/o/s.py"}), "/o/s.py");
@@ -53,12 +53,13 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
 
     // Every rule on a fixture tree.
     QTemporaryDir root;
-    addProcess(root, 100, "/opt/Charles.app/Contents/MacOS/Charles", {"Charles"});
+    // The innermost bundle; a script by the folder it runs from; the unit's id; a bundle whose executable was
+    // replaced; .application is no bundle.
+    addProcess(root, 100, "/opt/Tools.app/Charles.app/Contents/MacOS/Charles", {"Charles"});
     addProcess(root, 9, "/usr/bin/java", {"java", "-jar", "/opt/charles/lib/charles.jar"});
-    addProcess(root, 10, "/usr/bin/bash", {"bash", "start.sh"}); // run from /home/me/Tool.app/bin
-    addProcess(root, 11, "/usr/bin/gnome-calculator (deleted)", {"gnome-calculator"}, "app-gnome-org.gnome.Calc-4.scope");
-    addProcess(root, 12, "/srv/Old.app/In.app/bin/x (deleted)", {"x"}); // the innermost bundle
-    addProcess(root, 15, "/opt/Charles.application/x", {"x"});
+    addProcess(root, 10, "/usr/bin/bash", {"bash", "start.sh"}); // in /home/me/Tool.app/bin
+    addProcess(root, 11, "/usr/bin/calc (deleted)", {"calc"}, "app-gnome-org.gnome.Calc-4.scope");
+    addProcess(root, 12, "/srv/Old.app/In.application/bin/x (deleted)", {"x"});
     QDir().mkpath(root.filePath("13")); // gone: no cmdline
     if (geteuid() == 0) { // another user's process
         addProcess(root, 14, "/usr/bin/other", {"other"});
@@ -67,26 +68,26 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     RunningApplicationScanner scanner(root.path());
     QStringList seen;
     for (const RunningApplication &a : scanner.runningApplications())
-        seen << QString::number(a.processIdentifier) + ' ' + a.bundleIdentifier.value_or("-") + ' ' + a.bundleLocation.value_or("-");
+        seen << QString("%1 %2 %3").arg(a.processIdentifier).arg(a.bundleIdentifier.value_or("-"),
+                                                                  a.bundleLocation.value_or("-"));
     EXPECT_EQ(seen, (QStringList{"9 com.xk72.Charles -", "10 - /home/me/Tool.app", "11 org.gnome.Calc -",
-                                 "12 - /srv/Old.app/In.app", "15 - -", "100 - /opt/Charles.app"}));
+                                 "12 - /srv/Old.app", "100 - /opt/Tools.app/Charles.app"}));
 
     // What was learnt about a process is kept while its stat line says it is
     // the same program. Java replaces bash at pid 1 behind a stat line that
     // says so (kept), then behind an exec into another name, an exec that
     // keeps the name, and the pid taken by a new process (read afresh).
     const auto charlesSeen = [&] { return scanner.runningApplications().at(0).bundleIdentifier.has_value(); };
-    const std::tuple<QString, int, int, bool> changes[] = {
-        {"bash", 100, 0, false}, {"java", 100, 0, true}, {"bash", 100, 7, true}, {"bash", 200, 0, true}};
-    for (const auto &[name, startTime, arguments, expected] : changes) {
+    for (const auto &[name, start, at, expected] : {std::tuple<QString, int, int, bool>{"bash", 100, 0, false},
+             {"java", 100, 0, true}, {"bash", 100, 7, true}, {"bash", 200, 0, true}}) {
         addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"});
         ASSERT_FALSE(charlesSeen());
-        addProcess(root, 1, "/usr/bin/java", {"java", "-jar", "/o/charles.jar"}, {}, name, startTime, arguments);
-        EXPECT_EQ(charlesSeen(), expected) << name.toStdString() << startTime << arguments;
+        addProcess(root, 1, "/usr/bin/java", {"java", "-jar", "/o/charles.jar"}, {}, name, start, at);
+        EXPECT_EQ(charlesSeen(), expected) << name.toStdString() << ' ' << start << ' ' << at;
     }
     // A process that has only just started (here: after now) may yet be moved into the unit that names it.
-    addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"}, {}, "bash", 1LL << 50);
+    addProcess(root, 1, "/bin/bash", {"bash", "charles"}, {}, "bash", 1LL << 50);
     ASSERT_FALSE(charlesSeen());
-    addProcess(root, 1, "/usr/bin/bash", {"bash", "charles"}, "app-gnome-com.xk72.Charles-1.scope", "bash", 1LL << 50);
+    addProcess(root, 1, "/bin/bash", {"bash", "charles"}, "app-com.xk72.Charles-1.scope", "bash", 1LL << 50);
     EXPECT_TRUE(charlesSeen());
 }

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466"); // 25 bytes
+// A family of four as one character: 25 bytes.
+static const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
 
 TEST(ServiceRecord, NamesCutAtCharactersTxtBytesAndAnEmptyRecordWhenEncodingFails)
 {
@@ -29,7 +30,6 @@ TEST(ServiceRecord, NamesCutAtCharactersTxtBytesAndAnEmptyRecordWhenEncodingFail
                   ServiceRecord::txtDictionary(id, family.repeated(40), {"192.0.2.10", "2001:db8::10"})),
               "\x27id=" + id.toUtf8() + "\xffname=" + family.repeated(10).toUtf8() + "\x09version=1\x21"
                   "addresses=192.0.2.10,2001:db8::10");
-    EXPECT_EQ(NetService::dataFromTXTRecordDictionary({{"", "x"}}), std::nullopt) << "a key is required";
     // An identifier too long for one TXT string empties the record, which is still published.
     FakePublisher publisher;
     const auto service = ServiceRecord::publish(publisher, 8888, {}, QString(300, 'A'), std::nullopt, nullptr);
@@ -38,18 +38,22 @@ TEST(ServiceRecord, NamesCutAtCharactersTxtBytesAndAnEmptyRecordWhenEncodingFail
 
 TEST(AddressSelection, RankOrderCapsAndInterfaceNames)
 {
-    std::vector<AddressCandidate> nine, wide; // 192.0.2.9 down to .1; seven 45-byte texts, then a short one
+    // 192.0.2.9 down to .1 and the first eight of them; seven 44-byte texts, then a short one.
+    const QStringList eight = {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.5", "192.0.2.6",
+                               "192.0.2.7", "192.0.2.8"};
+    std::vector<AddressCandidate> nine, wide;
     for (int i = 0; i < 9; ++i) {
-        nine.push_back({QStringLiteral("192.0.2.%1").arg(9 - i), 0});
-        wide.push_back({i < 7 ? QStringLiteral("0000:0000:0000:0000:0000:ffff:192.000.002.00%1").arg(i) : "fd00::9", 1});
+        nine.push_back({QString("192.0.2.%1").arg(9 - i), 0});
+        wide.push_back({i < 7 ? QString("0000:0000:0000:0000:0000:ffff:192.000.002.0%1").arg(i) : "2001:db8::9", 1});
     }
     const std::pair<std::vector<AddressCandidate>, QStringList> cases[] = {
-        {{{"192.168.1.20", 0}, {"fe80::1", 3}, {"fd00::5", 1}}, {"192.168.1.20", "fd00::5"}}, // link-local dropped
-        {{{"fe80::1", 3}, {"169.254.10.20", 2}}, {"169.254.10.20", "fe80::1"}}, {{{"fd::1", 1}, {"169.254.1.1", 2}}, {"fd::1"}},
-        {{{"192.168.1.9", 0}, {"192.168.1.10", 0}, {"192.168.1.9", 0}}, {"192.168.1.10", "192.168.1.9"}}, // text order
-        {nine, {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.5", "192.0.2.6", "192.0.2.7", "192.0.2.8"}},
-        // Five wide ones join to 229 bytes; the sixth would pass 240, the short one still fits (237).
-        {wide, {wide[0].host, wide[1].host, wide[2].host, wide[3].host, wide[4].host, "fd00::9"}},
+        {{{"192.0.2.20", 0}, {"fe80::1", 3}, {"2001:db8::5", 1}}, {"192.0.2.20", "2001:db8::5"}}, // link-local dropped
+        {{{"fe80::1", 3}, {"169.254.10.20", 2}}, {"169.254.10.20", "fe80::1"}},
+        {{{"2001:db8::1", 1}, {"169.254.1.1", 2}}, {"2001:db8::1"}},
+        // Text order, not numeric; each host once.
+        {{{"198.51.100.9", 0}, {"198.51.100.10", 0}, {"198.51.100.9", 0}}, {"198.51.100.10", "198.51.100.9"}},
+        // Five wide ones join to 224 bytes; the sixth would pass 240, the short one still fits (236).
+        {nine, eight}, {wide, {wide[0].host, wide[1].host, wide[2].host, wide[3].host, wide[4].host, "2001:db8::9"}},
     };
     for (auto [candidates, expected] : cases) {
         EXPECT_EQ(selectAddresses(candidates), expected);
