@@ -1,79 +1,52 @@
-// The shared decimal reader and the lsof field-output parser built on it.
+// The texts the program reads: decimal numbers, lsof's field output, and the
+// computer's display name (PRETTY_HOSTNAME from a machine-info file in its
+// shell-like syntax, else the host name).
 
 #include "advertiser/DecimalText.h"
 #include "advertiser/ListeningPorts.h"
+#include "platform/HostName.h"
 #include "support/QtPrinters.h"
 
+#include <QFile>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
-
-TEST(DecimalText, WholeTextRules)
+TEST(TextParsing, DecimalTextAndLsofNameLines)
 {
-    const struct
-    {
-        QString text;
-        std::optional<qint64> value;
-    } cases[] = {
-        {"8888", 8888},
-        {"+8888", 8888},
-        {"08888", 8888},
-        {"-1", -1},
-        {"0", 0},
-        {"-0", 0},
-        {"9223372036854775807", INT64_MAX},
-        {"-9223372036854775808", INT64_MIN},
-        {"9223372036854775808", std::nullopt},
-        {"-9223372036854775809", std::nullopt},
-        {"99999999999999999999", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"-", std::nullopt},
-        {"+-1", std::nullopt},
-        {" 8888", std::nullopt},
-        {"8888 ", std::nullopt},
-        {"88 88", std::nullopt},
-        {"8888.0", std::nullopt},
-        {"0x22B8", std::nullopt},
-        {"1e3", std::nullopt},
-        {QString::fromUtf8("８８８８"), std::nullopt}, // full-width digits
-        {QString::fromUtf8("٨٨"), std::nullopt},       // Arabic-Indic digits
+    const std::pair<QString, std::optional<qint64>> cases[] = {
+        {"8888", 8888}, {"+8888", 8888}, {"08888", 8888}, {"-1", -1}, {"-0", 0}, {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN}, {"9223372036854775808", {}}, {"-9223372036854775809", {}}, {"", {}},
+        {"+", {}}, {"+-1", {}}, {" 8888", {}}, {"8888 ", {}}, {"0x22B8", {}}, {"８８８８", {}}, // full-width digits
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(parseDecimal(c.text), c.value) << c.text.toStdString();
-}
-
-TEST(LsofOutput, NameLinesGivePortsInOrder)
-{
-    const struct
-    {
-        QByteArray output;
-        QList<qint64> ports;
-    } cases[] = {
-        {"p1234\nf12\nn*:8888\n", {8888}},
-        {"p1\nf3\nn*:8888\nf4\nn[::1]:8888\n", {8888, 8888}},
-        {"n*:8888\nn*:80\n", {8888, 80}},
-        {"n192.0.2.10:8080\n", {8080}},
-        {"n8888\n", {}},           // no colon: the only piece keeps its n
-        {"n*:\n", {}},             // trailing colon: the last piece is "n*"
-        {"n*:+8888\n", {8888}},
-        {"n*:99999999999999999999\n", {}},
-        {"n*:http\nn*:22\n", {22}}, // an unreadable line is skipped, the rest kept
-        {"N*:8888\n n*:8888\n", {}},
-        {"\n\nn*:8888\n\n\nn*:9\n", {8888, 9}},
-        {"n::::8888\n", {8888}},
-        {"", {}},
-        {"n*:8888\n\xff\xfe\n", {}}, // not UTF-8: read as empty
+    for (const auto &[text, value] : cases)
+        EXPECT_EQ(parseDecimal(text), value) << text.toStdString();
+    const std::pair<QByteArray, QList<qint64>> outputs[] = {
+        {"p1\nf3\nn*:8888\nf4\nn[::1]:8888\nn192.0.2.10:80\n", {8888, 8888, 80}},
+        // No colon, nothing after it, not a name line; an unreadable line is
+        // skipped and the rest kept; not UTF-8: read as empty.
+        {"n8888\nn*:\nN*:1\n n*:2\n", {}}, {"\n\nn*:http\n\nn*:22\nn::::+9\n", {22, 9}}, {"n*:8888\n\xff\xfe\n", {}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(parseLsofOutput(c.output), c.ports) << c.output.toStdString();
+    for (const auto &[output, ports] : outputs)
+        EXPECT_EQ(parseLsofOutput(output), ports) << output.toStdString();
+    EXPECT_EQ(lsofArguments(1234), (QStringList{"-nP", "-a", "-p", "1234", "-iTCP", "-sTCP:LISTEN", "-Fn"}));
 }
 
-TEST(LsofOutput, ArgumentsForAProcess)
+TEST(HostName, PrettyNameFromMachineInfoElseHostName)
 {
-    EXPECT_EQ(lsofArguments(1234),
-              (QStringList{"-nP", "-a", "-p", "1234", "-iTCP", "-sTCP:LISTEN", "-Fn"}));
-    EXPECT_EQ(lsofArguments(-5).at(3), QStringLiteral("-5"));
+    const QString host = QSysInfo::machineHostName();
+    const std::pair<const char *, QString> cases[] = {
+        {nullptr, host}, {"PRETTY_HOSTNAME='Dev \"Box\"'\n", "Dev \"Box\""}, // first: no file at all
+        {"PRETTY_HOSTNAME=\"say \\\"hi\\\" \\\\ done\"\n", "say \"hi\" \\ done"}, {"PRETTY_HOSTNAME=\"\"\n", host},
+        {"PRETTY_HOSTNAME=Two\\ Words # a comment\n", "Two Words"}, {"PRETTY_HOSTNAME=\"小王的电脑\n", "小王的电脑"},
+        {"# PRETTY_HOSTNAME=Commented\nCHASSIS=laptop\n", host}, {"\xff\xfe garbage\n", host},
+        {"PRETTY_HOSTNAME=First\nCHASSIS=laptop\nPRETTY_HOSTNAME=Second\n", "Second"},
+    };
+    QTemporaryDir dir;
+    QFile file(dir.filePath("machine-info"));
+    for (const auto &[contents, expected] : cases) {
+        if (contents && file.open(QIODevice::WriteOnly))
+            file.write(contents), file.close();
+        EXPECT_EQ(hostDisplayName(file.fileName()), expected) << (contents ? contents : "no file");
+    }
 }
-
-} // namespace
