@@ -1,14 +1,12 @@
 // The Avahi poll adapter on the Qt event loop, with pipes for descriptors.
 #include "platform/AvahiQtPoll.h"
 
-#include "support/EventLoopWait.h"
+#include <QTest>
 
 #include <avahi-common/timeval.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-using namespace std::chrono_literals;
 
 // What a callback saw. A watch is freed from inside its first callback; a
 // timeout is rescheduled from inside `rearm` times and then freed from inside,
@@ -56,11 +54,11 @@ TEST(AvahiQtPoll, WatchesAndTimeouts)
         ASSERT_EQ(::write(fds[1], "x", 1), 1);
         if (closed >= 0)
             ::close(std::exchange(fds[closed], -1));
-        runEventLoopFor(50ms);
+        QTest::qWait(50);
         EXPECT_EQ(got.count, 0) << what;
         api->watch_update(watch, wanted);
-        EXPECT_TRUE(waitUntil([&] { return got.count > 0; }, 2s)) << what;
-        runEventLoopFor(50ms); // freed: the descriptor, ready still, is watched no more
+        EXPECT_TRUE(QTest::qWaitFor([&] { return got.count > 0; }, 2000)) << what;
+        QTest::qWait(50); // freed: the descriptor, ready still, is watched no more
         EXPECT_EQ(std::tuple(got.count, got.events & told, got.reported), std::tuple(1, told, got.events)) << what;
         for (int fd : fds)
             ::close(fd);
@@ -71,13 +69,13 @@ TEST(AvahiQtPoll, WatchesAndTimeouts)
     Calls once{api}, rearming{api, 2};
     timeval deadline, soon, past{1, 0};
     AvahiTimeout *timeout = api->timeout_new(api, avahi_elapse_time(&deadline, 30, 0), onTimeout, &once);
-    EXPECT_TRUE(waitUntil([&] { return once.count == 1; }, 2s));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return once.count == 1; }, 2000));
     EXPECT_GE(avahi_age(&deadline), 0);
     api->timeout_update(timeout, avahi_elapse_time(&soon, 30, 0)); // disabled by a null deadline before it comes
     api->timeout_update(timeout, nullptr);
     api->timeout_new(api, &past, onTimeout, &rearming); // at once, then twice more, then freed inside
-    EXPECT_TRUE(waitUntil([&] { return rearming.count == 3; }, 2s));
-    runEventLoopFor(100ms);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rearming.count == 3; }, 2000));
+    QTest::qWait(100);
     EXPECT_EQ(std::pair(once.count, rearming.count), std::pair(1, 3));
     api->timeout_free(timeout);
 }
