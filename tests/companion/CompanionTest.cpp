@@ -110,9 +110,9 @@ TEST(CompanionMenu, EntriesStatusHelpAndQuit)
     // Quit ends the event loop, whose end withdraws the service.
     f.entry(6)->trigger();
     EXPECT_EQ(f.terminations, 1);
-    EXPECT_FALSE(f.publisher().wasStopped(0));
+    EXPECT_FALSE(f.publisher().created.at(0)->stopped);
     f.companion->applicationWillTerminate();
-    EXPECT_TRUE(f.publisher().wasStopped(0));
+    EXPECT_TRUE(f.publisher().created.at(0)->stopped);
 
     // The advertiser keeps a copy of its callback; a status after the
     // companion is gone must not touch freed menu lines.
@@ -130,7 +130,7 @@ TEST(CompanionLaunch, OneCopyPerUserAndAStoredPortOutOfRange)
         EXPECT_TRUE(!second.host && !second.companion->menuForTesting()) << "quits before building anything";
         second.companion->applicationWillTerminate(); // finds no advertiser
     }
-    EXPECT_FALSE(first.publisher().wasStopped(0)) << "the first copy goes on unchanged";
+    EXPECT_FALSE(first.publisher().created.at(0)->stopped) << "the first copy goes on unchanged";
     first.companion.reset();
 
     // A copy that took the lock and died without releasing it (_exit: no destructor).
@@ -178,7 +178,7 @@ TEST(PortEntryDialog, EntriesAlertsAndRestarts)
         EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), s.port);
         ASSERT_EQ(f.publisher().created.size(), s.services);
         EXPECT_EQ(f.publisher().latest().port, s.port);
-        EXPECT_TRUE(s.services == 1 || f.publisher().wasStopped(s.services - 2));
+        EXPECT_TRUE(s.services == 1 || f.publisher().created.at(s.services - 2)->stopped);
         before = s.port;
     }
 }

@@ -52,8 +52,6 @@ struct FakePublisher final : NetServicePublisher
         std::tie(r.domain, r.type, r.name, r.port) = std::tie(domain, type, name, port);
         return std::make_unique<FakeService>(r);
     }
-    bool isAlive(size_t index) const { return !created.at(index)->destroyed; }
-    bool wasStopped(size_t index) const { return created.at(index)->stopped; }
     FakeServiceRecord &latest() { return *created.back(); }
 };
 

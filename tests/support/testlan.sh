@@ -42,8 +42,7 @@ side_ns() { local v="QF_${1^^}_NS"; [ -n "${!v:-}" ] || die "side must be mac or
 remove_ns() {
     local pids
     for _ in $(seq 50); do
-        pids=$(ip netns pids "$1" 2>/dev/null || true)
-        [ -n "$pids" ] || break
+        pids=$(ip netns pids "$1" 2>/dev/null) && [ -n "$pids" ] || break
         # shellcheck disable=SC2086 # one pid a word
         kill -KILL $pids 2>/dev/null || true
         sleep 0.1
@@ -51,12 +50,7 @@ remove_ns() {
     ip netns del "$1" 2>/dev/null || true
 }
 
-down() {
-    load "$1"
-    remove_ns "$QF_MAC_NS"
-    remove_ns "$QF_PHONE_NS"
-    rm -rf -- "$QF_LAN_DIR"
-}
+down() { load "$1" && remove_ns "$QF_MAC_NS" && remove_ns "$QF_PHONE_NS" && rm -rf -- "$QF_LAN_DIR"; }
 
 start_bus() {
     local d="$QF_LAN_DIR/$1"
