@@ -39,7 +39,7 @@ static void addProcess(const QTemporaryDir &root, int pid, const QString &exe, c
 TEST(RunningApplications, EveryRuleAndWhatIsKept)
 {
     const std::pair<QString, std::optional<QString>> units[] = {
-        {"app-gnome-org.a.B-1234.scope", "org.a.B"}, {"app-org.a.B-1.scope", "org.a.B"}, {"session-2.scope", {}},
+        {"app-gnome-a.B-12.scope", "a.B"}, {"app-a.B-1.scope", "a.B"}, {"app-a.B.service", "a.B"}, {"init.scope", {}},
         {"app-gnome-com.xk72.Charles@12.service", "com.xk72.Charles"}, {"app-kde-org.a.My\\x2dB-7.scope", "org.a.My-B"},
     };
     for (const auto &[unit, id] : units)
@@ -53,10 +53,11 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
 
     // Every rule on a fixture tree.
     QTemporaryDir root;
-    // The innermost bundle; a script by the folder it runs from; the unit's id; a bundle whose executable was
-    // replaced; .application is no bundle.
+    // The innermost bundle; Charles as a VM known by argv[0] alone; a script
+    // by the folder it runs from; the unit's id; a bundle whose executable
+    // was replaced; .application is no bundle.
     addProcess(root, 100, "/opt/Tools.app/Charles.app/Contents/MacOS/Charles", {"Charles"});
-    addProcess(root, 9, "/usr/bin/java", {"java", "-jar", "/opt/charles/lib/charles.jar"});
+    addProcess(root, 9, "", {"java", "-jar", "/opt/charles/lib/charles.jar"}); // no exe link: unreadable
     addProcess(root, 10, "/usr/bin/bash", {"bash", "start.sh"}); // in /home/me/Tool.app/bin
     addProcess(root, 11, "/usr/bin/calc (deleted)", {"calc"}, "app-gnome-org.gnome.Calc-4.scope");
     addProcess(root, 12, "/srv/Old.app/In.application/bin/x (deleted)", {"x"});

@@ -30,6 +30,7 @@ TEST(ServiceRecord, NamesCutAtCharactersTxtBytesAndAnEmptyRecordWhenEncodingFail
                   ServiceRecord::txtDictionary(id, family.repeated(40), {"192.0.2.10", "2001:db8::10"})),
               "\x27id=" + id.toUtf8() + "\xffname=" + family.repeated(10).toUtf8() + "\x09version=1\x21"
                   "addresses=192.0.2.10,2001:db8::10");
+    EXPECT_EQ(NetService::dataFromTXTRecordDictionary({{"", "x"}}), std::nullopt) << "a key is required";
     // An identifier too long for one TXT string empties the record, which is still published.
     FakePublisher publisher;
     const auto service = ServiceRecord::publish(publisher, 8888, {}, QString(300, 'A'), std::nullopt, nullptr);
