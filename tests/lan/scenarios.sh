@@ -82,11 +82,7 @@ seen_matches() {
         [[ $line == $want ]] || return 1
     done <<<"$seen"
 }
-fail() {
-    printf 'FAIL: %s\n--- %s said:\n' "$1" "$said" >&2
-    cat "$work/$said.out" "$work/$said.err" >&2 || true
-    exit 1
-}
+fail() { printf 'FAIL: %s\n--- %s said:\n' "$1" "$said" >&2; cat "$work/$said.out" "$work/$said.err" >&2; exit 1; }
 step() {
     echo "$(date +%T.%N | cut -c1-12) step: $1"
     eval "$1" || fail "the action failed: $1"

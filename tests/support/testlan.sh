@@ -52,20 +52,19 @@ remove_ns() {
 
 down() { load "$1" && remove_ns "$QF_MAC_NS" && remove_ns "$QF_PHONE_NS" && rm -rf -- "$QF_LAN_DIR"; }
 
+# Asks SIDE's bus: DESTINATION METHOD (org.freedesktop.NAME.METHOD).
+ask() { dbus-send --reply-timeout=1000 --bus="unix:path=$QF_LAN_DIR/$1/bus" --print-reply=literal --dest="$2" / "$3" 2>/dev/null; }
+
 start_bus() {
     local d="$QF_LAN_DIR/$1"
     printf '<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth>%s</busconfig>\n' \
         "$d/bus" '<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy>' >"$d/bus.conf"
     ip netns exec "$(side_ns "$1")" dbus-daemon --config-file="$d/bus.conf" --nofork --nopidfile \
         </dev/null >"$d/bus.log" 2>&1 &
-    retry dbus-send --reply-timeout=1000 --bus="unix:path=$d/bus" --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId >/dev/null 2>&1 ||
-        die "$1 bus did not start: $(cat "$d/bus.log")"
+    retry ask "$1" org.freedesktop.DBus org.freedesktop.DBus.GetId >/dev/null || die "$1 bus did not start: $(cat "$d/bus.log")"
 }
 
-daemon_running() {
-    dbus-send --reply-timeout=1000 --bus="unix:path=$QF_LAN_DIR/$1/bus" --print-reply=literal --dest=org.freedesktop.Avahi / \
-        org.freedesktop.Avahi.Server.GetState 2>/dev/null | grep -q 'int32 2'
-}
+daemon_running() { ask "$1" org.freedesktop.Avahi org.freedesktop.Avahi.Server.GetState | grep -q 'int32 2'; }
 
 start_daemon() {
     local d="$QF_LAN_DIR/$1" interface=en0
@@ -87,22 +86,18 @@ start_daemon() {
 kill_daemon() {
     local pid
     pid=$(cat "$QF_LAN_DIR/$1/avahi.pid" 2>/dev/null) || die "no $1 avahi-daemon"
-    kill -"${2:-KILL}" "$pid" 2>/dev/null || true
-    retry eval "! alive $pid" || die "$1 avahi-daemon (pid $pid) did not exit"
-    rm -f "$QF_LAN_DIR/$1/avahi.pid"
+    kill -"$2" "$pid" 2>/dev/null || true
+    retry eval "! alive $pid" && rm -f "$QF_LAN_DIR/$1/avahi.pid" || die "$1 avahi-daemon (pid $pid) did not exit"
 }
 
 # Runs CMD on that side: its namespace, its bus, its own host name, and no
 # /etc/machine-info of this machine's.
 run_on() {
-    local host="qf-$2" bus
     load "$1"
-    bus="unix:path=$QF_LAN_DIR/$2/bus"
-    set -- "$(side_ns "$2")" "${@:3}"
     # shellcheck disable=SC2016 # $0 is the inner shell's
-    exec ip netns exec "$1" unshare --uts --mount sh -c 'hostname "$0" &&
+    exec ip netns exec "$(side_ns "$2")" unshare --uts --mount sh -c 'hostname "$0" &&
         { [ ! -e /etc/machine-info ] || mount --bind /dev/null /etc/machine-info; } && exec "$@"' \
-        "$host" env DBUS_SYSTEM_BUS_ADDRESS="$bus" "${@:2}"
+        "qf-$2" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$QF_LAN_DIR/$2/bus" "${@:3}"
 }
 
 up() {
