@@ -148,7 +148,7 @@ scenario_NameHeld() {
 }
 
 # The publisher alone.
-scenario_PublisherRecords() {
+scenario_Publisher() {
     publisher
     step 'name=Quillfen-1234ABCD; send "publish $name 8888 id=1234ABCD name=Lab-Mac version=1"' \
                                                             '1 published'                          'IPv? qf-mac.local 8888 "version=1" "name=Lab-Mac" "id=1234ABCD"'
@@ -160,6 +160,9 @@ scenario_PublisherRecords() {
     # Withdrawn while the daemon still probes: nothing ever shows.
     step 'name=Quillfen-570P5700; send "publish $name 8888" stop "publish $name 8888" drop; sleep 3' \
                                                             ''                                     -
+    # A name this daemon holds already, on another port (equal records would merely be shared).
+    step 'name=Quillfen-C0111DE1; send "publish $name 8888"' '6 published'                         ''
+    step 'send "publish $name 9999"; sleep 1'               '7 failed -8'                          'IPv? qf-mac.local 8888 *'
 }
 
 scenario_PublisherDaemon() {
@@ -173,12 +176,6 @@ scenario_PublisherDaemon() {
     step 'daemon start; sleep 2; name=Quillfen-D0000004; send "publish $name 9999"' '5 published'  'IPv? qf-mac.local 9999 '
 }
 
-scenario_PublisherCollision() {
-    publisher
-    # Another port: records equal to the held ones would merely be shared.
-    step 'name=Quillfen-C0111DE1; send "publish $name 8888"' '1 published'                         ''
-    step 'send "publish $name 9999"; sleep 1'               '2 failed -8'                          'IPv? qf-mac.local 8888 *'
-}
 
 scenario_PublisherTimeout() {
     publisher 500
