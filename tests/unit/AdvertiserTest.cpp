@@ -122,8 +122,7 @@ private:
         }
         for (; checked < created(); ++checked) {
             const FakeServiceRecord &s = *host->fakePublisher.created[checked];
-            EXPECT_EQ(s.domain + s.type, QStringLiteral("local._quillfen._tcp."));
-            EXPECT_EQ(s.name, QStringLiteral("Quillfen-") + advertiser->machineId().left(8));
+            EXPECT_EQ(s.domain + s.type + s.name, "local._quillfen._tcp.Quillfen-" + advertiser->machineId().left(8));
             EXPECT_TRUE(s.published);
             EXPECT_TRUE(s.txt.contains("addresses=" + host->addresses.join(QLatin1Char(',')).toUtf8()));
             EXPECT_EQ(s.port, requested.value_or(8888));
