@@ -49,8 +49,8 @@ Outcome run(const QString &program, const QStringList &args)
 TEST(Executable, StreamsTextsAndExitCodes)
 {
     const Outcome help = run(executable, {"--help"}), wrong = run(executable, {"--port", "65536"});
-    EXPECT_EQ(std::tie(help.exitCode, help.out, help.err), std::tuple(0, CommandLine::fullUsage.toUtf8(), ""));
-    EXPECT_EQ(std::tie(wrong.exitCode, wrong.out, wrong.err), std::tuple(2, "", CommandLine::shortUsage.toUtf8()));
+    EXPECT_EQ(std::tuple(help.exitCode, help.out, help.err), std::tuple(0, CommandLine::fullUsage.toUtf8(), ""));
+    EXPECT_EQ(std::tuple(wrong.exitCode, wrong.out, wrong.err), std::tuple(2, "", CommandLine::shortUsage.toUtf8()));
 }
 
 // `cmake --install` into a prefix (work/usr), and the .deb as `make package`
@@ -131,9 +131,9 @@ TEST(RunningApplicationsSystem, RealProcessesAndSockets)
     const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
     for (StandIn &s : standIns) {
         SCOPED_TRACE((s.program + QLatin1Char(' ') + s.args.join(QLatin1Char(' '))).toStdString());
-        const auto app = std::ranges::find(apps, qint32(s.process->processId()), &RunningApplication::processIdentifier);
+        const auto app = std::ranges::find(apps, s.process->processId(), &RunningApplication::processIdentifier);
         ASSERT_NE(app, apps.end());
-        EXPECT_EQ(std::tie(app->bundleIdentifier, app->bundleLocation), std::tie(s.id, s.location));
+        EXPECT_EQ(std::pair(app->bundleIdentifier, app->bundleLocation), std::pair(s.id, s.location));
         const qint64 port = s.process->readAllStandardOutput().mid(10).trimmed().toLongLong();
         EXPECT_EQ(ListeningPortProbe().listeningPorts(app->processIdentifier), QList<qint64>(s.sockets, port));
     } // the stand-ins are killed as they go
