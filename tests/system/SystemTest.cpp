@@ -175,8 +175,9 @@ TEST(PhysicalAddressesSystem, RealInterfacesInANamespace)
     const struct { QByteArray script; QString addresses; } cases[] = {
         // lo is no wired or Wi-Fi interface, eth1 has no carrier and eth2 is
         // down; fe80::1 is left out as routable addresses exist.
-        {"ip link set lo up; l en0 up up 192.0.2.10/24; l eth1 down up 192.0.2.40/24; l eth2 up down 192.0.2.50/24;"
-         "ip addr add 2001:db8::10/64 dev en0 nodad; ip addr add fe80::1/64 dev en0 nodad", "192.0.2.10 2001:db8::10"},
+        {"ip link set lo up; l en0 up up 192.0.2.10/24; l wlan0 up up 192.0.2.3/24; l eth1 down up 192.0.2.40/24;"
+         "l eth2 up down 192.0.2.5/24; ip addr add 2001:db8::10/64 dev en0 nodad; ip addr add fe80::1/64 dev en0 nodad",
+         "192.0.2.10 192.0.2.3 2001:db8::10"},
         {"l en0 up up 169.254.10.20/16; ip addr add fe80::1/64 dev en0 nodad", "169.254.10.20 fe80::1"}, // no zone
     };
     for (const auto &c : cases) {
