@@ -14,16 +14,14 @@ int main()
 {
     if (const char *hold = std::getenv("HANG_TOOL_HOLD")) {
         int ready[2];
-        const pid_t tool = getpid();
-        if (pipe(ready) == 0 && fork() == 0) {
-            if (ptrace(PTRACE_SEIZE, tool, nullptr, nullptr) == 0 && write(ready[1], "", 1) == 1)
+        if (pipe(ready) == 0 && fork() == 0) { // the tracer, of its parent: the tool
+            if (ptrace(PTRACE_SEIZE, getppid(), nullptr, nullptr) == 0 && write(ready[1], "", 1) == 1)
                 flock(open(hold, O_RDONLY | O_CLOEXEC), LOCK_SH);
             _exit(0);
         }
         // Started once traced; hangs in here, never traced, when the tracer
         // could not attach (the tests then see it die at its kill).
-        char byte;
-        if (read(ready[0], &byte, 1) != 1)
+        if (char byte; read(ready[0], &byte, 1) != 1)
             return 1;
     }
     for (;;)
