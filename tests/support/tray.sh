@@ -47,15 +47,12 @@ if [ "$desktop" = x11 ]; then
     sleep 0.5
     screenshot 1-tray
     [ "$(convert "$out/1-tray.png" -crop "${w}x${h}+$x+$y" -format %k info:)" -gt 4 ] || fail "the icon is blank"
-    # A left click opens the menu (an override-redirect window of the program that
-    # is not the icon) below the icon.
-    menu_top() {
-        for m in $(xdotool search --onlyvisible --classname QuillfenMac); do
-            xprop -id "$m" _NET_WM_WINDOW_TYPE | grep -q _KDE_NET_WM_WINDOW_TYPE_OVERRIDE || xwininfo -id "$m"
-        done | awk '/Absolute upper-left Y/ {y = $NF} /Redirect State: yes/ {print y; f = 1} END {exit !f}'
-    }
+    # A left click opens the menu below the icon: the program's lowest window
+    # on the screen is no longer the icon.
+    menu_top() { xdotool search --onlyvisible --classname QuillfenMac getwindowgeometry --shell %@ |
+        awk -F= '$1 == "Y" && $2 > m {m = $2} END {print m + 0}'; }
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-    wait_until 50 menu_top >/dev/null || fail "a left click did not open the menu"
+    wait_until 50 eval '[ "$(menu_top)" -gt "$y" ]' || fail "a left click did not open the menu"
     [ "$(menu_top)" -ge $((y + h)) ] || fail "the menu is not below the icon: top $(menu_top), icon $y+$h"
     screenshot 2-menu
     # Up wraps to the quit line.
