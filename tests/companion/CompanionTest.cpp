@@ -67,6 +67,7 @@ struct Fixture
             auto advertiser = std::make_unique<Advertiser>(port, std::unique_ptr<FakeHost>(host = new FakeHost));
             host->runCharles(4242, {1, 8888, 9999, 65535});
             host->addresses = {QStringLiteral("192.0.2.10")};
+            advertiser->setInterval(std::chrono::hours(1));
             return advertiser;
         };
         companion = std::make_unique<CompanionApp>(std::move(e));
