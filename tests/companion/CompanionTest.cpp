@@ -25,8 +25,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
 // Answers the port dialog with `answer` (nothing = "取消"), running `during`
 // once while a dialog is "open", and counts the range alerts.
 struct ScriptedPrompt final : PortPrompt
@@ -51,8 +49,7 @@ struct ScriptedPrompt final : PortPrompt
 struct Fixture
 {
     TemporaryConfigHome config;
-    QTemporaryDir runtime;
-    QString lockPath = runtime.filePath(QStringLiteral("QuillfenMac.lock"));
+    QString lockPath = config.path() + QStringLiteral("/QuillfenMac.lock");
     ScriptedPrompt *prompt = nullptr;
     FakeHost *host = nullptr;
     int terminations = 0;
@@ -81,9 +78,18 @@ struct Fixture
     FakePublisher &publisher() const { return host->fakePublisher; }
 };
 
-TEST(CompanionMenu, EntriesStatusHelpAndQuit)
+// One companion's life, with no stored port: a second copy refused, its menu
+// and status, a sequence of port dialogs, the help page, quit; then the
+// copies that come after it.
+TEST(Companion, OneCopyMenuPortEntryHelpQuitAndStoredPort)
 {
     Fixture f;
+    {
+        Fixture second(std::nullopt, f.lockPath);
+        EXPECT_EQ(second.terminations, 1);
+        EXPECT_TRUE(!second.host && !second.companion->menuForTesting()) << "quits before building anything";
+        second.companion->applicationWillTerminate(); // finds no advertiser
+    }
     // Each line: text (--- for a separator), enabled, shortcut. The first
     // cycle has already said its status.
     QStringList menu;
@@ -95,6 +101,32 @@ TEST(CompanionMenu, EntriesStatusHelpAndQuit)
     f.publisher().latest().didPublish();
     EXPECT_EQ(f.entry(1)->text(), QStringLiteral("可被 iPhone 发现 · Charles :8888"));
     EXPECT_EQ(f.companion->statusItemForTesting()->toolTip(), f.entry(1)->text());
+
+    // Each dialog opens with the port in use; entries the decimal reader or
+    // the range rejects raise the alert and change nothing; an accepted one
+    // (the same port too) is stored and restarts the advertiser, which
+    // publishes it anew. The tray menu stays reachable while the dialog is
+    // up: one dialog at a time.
+    f.prompt->during = [&] { f.entry(3)->trigger(); };
+    const struct { std::optional<QString> entry; qint64 port; int alerts; size_t services; } steps[] = {
+        {std::nullopt, 8888, 0, 1},        {QStringLiteral(" 9999"), 8888, 1, 1},
+        {QStringLiteral("0"), 8888, 2, 1}, {QStringLiteral("65536"), 8888, 3, 1},
+        {QStringLiteral("1"), 1, 3, 2},    {QStringLiteral("65535"), 65535, 3, 3},
+        {QStringLiteral("65535"), 65535, 3, 4},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.entry.value_or("(cancel)").toStdString());
+        const QString inUse = QString::number(f.publisher().latest().port);
+        f.prompt->answer = s.entry;
+        f.entry(3)->trigger();
+        EXPECT_EQ(std::exchange(f.prompt->initialTexts, {}), QStringList{inUse});
+        EXPECT_EQ(f.prompt->rangeAlerts, s.alerts);
+        EXPECT_EQ(f.entry(3)->text(), QStringLiteral("代理端口：%1…").arg(s.port));
+        EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), s.port == 8888 ? 0 : s.port);
+        ASSERT_EQ(f.publisher().created.size(), s.services);
+        EXPECT_EQ(f.publisher().latest().port, s.port);
+        EXPECT_TRUE(s.services == 1 || f.publisher().created.at(s.services - 2)->stopped);
+    }
 
     // Help: the page through the desktop's URL handler; the page in the
     // bundle, wherever that lies, or a web address set at build time.
@@ -110,95 +142,48 @@ TEST(CompanionMenu, EntriesStatusHelpAndQuit)
     // Quit ends the event loop, whose end withdraws the service.
     f.entry(6)->trigger();
     EXPECT_EQ(f.terminations, 1);
-    EXPECT_FALSE(f.publisher().created.at(0)->stopped);
+    EXPECT_FALSE(f.publisher().latest().stopped);
     f.companion->applicationWillTerminate();
-    EXPECT_TRUE(f.publisher().created.at(0)->stopped);
+    EXPECT_TRUE(f.publisher().latest().stopped);
 
     // The advertiser keeps a copy of its callback; a status after the
     // companion is gone must not touch freed menu lines.
     std::function<void(const QString &)> callback = f.companion->advertiserForTesting()->onStatus;
     f.companion.reset();
     callback(QStringLiteral("Charles 已关闭，等待重新启动。"));
-}
-
-TEST(CompanionLaunch, OneCopyPerUserAndAStoredPortOutOfRange)
-{
-    Fixture first;
-    {
-        Fixture second(std::nullopt, first.lockPath);
-        EXPECT_EQ(second.terminations, 1);
-        EXPECT_TRUE(!second.host && !second.companion->menuForTesting()) << "quits before building anything";
-        second.companion->applicationWillTerminate(); // finds no advertiser
-    }
-    EXPECT_FALSE(first.publisher().created.at(0)->stopped) << "the first copy goes on unchanged";
-    first.companion.reset();
 
     // A copy that took the lock and died without releasing it (_exit: no destructor).
     if (fork() == 0)
-        _exit(QLockFile(first.lockPath).tryLock(0) ? 0 : 1);
+        _exit(QLockFile(f.lockPath).tryLock(0) ? 0 : 1);
     wait(nullptr);
-    ASSERT_TRUE(QFile::exists(first.lockPath));
+    ASSERT_TRUE(QFile::exists(f.lockPath));
     // That lock is taken over; one that cannot be made at all (its folder is
-    // a file) lets the companion run unguarded. A stored port out of range
-    // gives 8888, in memory only.
-    const std::pair<QString, qint64> runs[] = {{first.lockPath, 0},
-                                               {QCoreApplication::applicationFilePath() + "/QuillfenMac.lock", 65536}};
-    for (const auto &[lock, stored] : runs) {
+    // a file) lets the companion run unguarded. A stored port in range is
+    // used; one out of range gives 8888, in memory only.
+    const struct { QString lock; qint64 stored, port; } runs[] = {
+        {f.lockPath, 9999, 9999}, {QCoreApplication::applicationFilePath() + "/QuillfenMac.lock", 65536, 8888}};
+    for (const auto &[lock, stored, port] : runs) {
         Fixture next(stored, lock);
         ASSERT_EQ(next.terminations, 0) << lock.toStdString();
-        EXPECT_EQ(next.publisher().latest().port, 8888);
+        EXPECT_EQ(next.publisher().latest().port, port);
         EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), stored);
-    }
-}
-
-// One companion through a sequence of dialogs: each opens with the port in
-// use; entries the decimal reader or the range rejects raise the alert and
-// change nothing; an accepted one (the same port too) is stored and restarts
-// the advertiser, which publishes it anew.
-TEST(PortEntryDialog, EntriesAlertsAndRestarts)
-{
-    Fixture f(9999);
-    // The tray menu stays reachable while the dialog is up: one dialog at a time.
-    f.prompt->during = [&] { f.entry(3)->trigger(); };
-    const struct { std::optional<QString> entry; qint64 port; int alerts; size_t services; } steps[] = {
-        {std::nullopt, 9999, 0, 1},        {QStringLiteral(" 8888"), 9999, 1, 1},
-        {QStringLiteral("0"), 9999, 2, 1}, {QStringLiteral("65536"), 9999, 3, 1},
-        {QStringLiteral("1"), 1, 3, 2},    {QStringLiteral("65535"), 65535, 3, 3},
-        {QStringLiteral("65535"), 65535, 3, 4},
-    };
-    qint64 before = 9999;
-    for (const auto &s : steps) {
-        SCOPED_TRACE(s.entry.value_or("(cancel)").toStdString());
-        f.prompt->answer = s.entry;
-        f.entry(3)->trigger();
-        EXPECT_EQ(f.prompt->initialTexts, QStringList{QString::number(before)});
-        f.prompt->initialTexts.clear();
-        EXPECT_EQ(f.prompt->rangeAlerts, s.alerts);
-        EXPECT_EQ(f.entry(3)->text(), QStringLiteral("代理端口：%1…").arg(s.port));
-        EXPECT_EQ(Preferences::integerForKey(Preferences::proxyPortKey), s.port);
-        ASSERT_EQ(f.publisher().created.size(), s.services);
-        EXPECT_EQ(f.publisher().latest().port, s.port);
-        EXPECT_TRUE(s.services == 1 || f.publisher().created.at(s.services - 2)->stopped);
-        before = s.port;
     }
 }
 
 TEST(PortDialog, TextsSaveCancelAndRangeAlert)
 {
-    PortDialog dialog(QStringLiteral("8888"));
-    dialog.show();
-    const QLabel *info = dialog.informativeLabel();
-    EXPECT_EQ((QStringList{dialog.messageLabel()->text(), info->text(), dialog.saveButton()->text(),
-                           dialog.cancelButton()->text()}),
-              (QStringList{"设置 Charles 代理端口", "填写 Charles 的 HTTP Proxy 端口，范围为 1–65535。", "保存", "取消"}));
-    EXPECT_GE(info->width(), info->fontMetrics().horizontalAdvance(info->text())) << "nothing is cut off";
-
-    // Each answered as soon as the prompt's modal dialog is up: typed over
-    // (the port is selected) and Return, which is "保存", or "取消".
+    // Each answered as soon as the prompt's modal dialog is up, with all its
+    // texts whole: typed over (the port is selected) and Return, which is
+    // "保存", or "取消".
     DialogPortPrompt prompt;
     for (const bool save : {true, false}) {
         QTimer::singleShot(0, [save] {
             auto *dialog = static_cast<PortDialog *>(QApplication::activeModalWidget());
+            const QLabel *info = dialog->informativeLabel();
+            EXPECT_EQ((QStringList{dialog->messageLabel()->text(), info->text(), dialog->saveButton()->text(),
+                                   dialog->cancelButton()->text()}),
+                      (QStringList{"设置 Charles 代理端口", "填写 Charles 的 HTTP Proxy 端口，范围为 1–65535。", "保存", "取消"}));
+            EXPECT_GE(info->width(), info->fontMetrics().horizontalAdvance(info->text())) << "nothing is cut off";
             QTest::keyClicks(dialog->field(), QStringLiteral("65535"));
             save ? QTest::keyClick(dialog, Qt::Key_Return) : QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
         });
@@ -213,13 +198,10 @@ TEST(PortDialog, TextsSaveCancelAndRangeAlert)
     EXPECT_EQ(alertText, QStringLiteral("端口需在 1–65535 之间"));
 }
 
-} // namespace
-
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }
