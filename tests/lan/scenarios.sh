@@ -168,6 +168,13 @@ scenario_Publisher() {
     # A name this daemon holds already, on another port (equal records would merely be shared).
     step 'name=Quillfen-C0111DE1; send "publish $name 8888"' '9 published'                         ''
     step 'send "publish $name 9999"; sleep 1'               '10 failed -8'                         'IPv? qf-mac.local 8888 *'
+    # One the phone holds.
+    step 'name=Quillfen-C0111DE0; start holder phone avahi-publish -s $name _quillfen._tcp 7777 x=phone' '' 'mac:IPv? *7777*'
+    step 'send "publish $name 9999"'                        '11 failed -8'                         ''
+    # The daemon's host name changes under the live services; publishing goes on under the new one.
+    step 'mac avahi-set-host-name qf-mac2'                  '3 failed -2|6 failed -2|9 failed -2' ''
+    step 'name=Quillfen-4057C4A6; send "publish $name 8888"' '12 published'                        'IPv? qf-mac2.local 8888 '
+    step 'daemon kill'                                      '12 failed -23'                        ''
 }
 
 scenario_PublisherTimeout() {

@@ -45,4 +45,5 @@ inline const CharlesCommandLine charlesCommandLines[] = {
     {"/usr/bin/java", "java -jar /opt/tool.jar -jar /usr/lib/charles-proxy/charles.jar", false},
     {"/usr/bin/java", "java -cp com.charlesproxy org.example.Main -m com.charlesproxy", false},
     {"/usr/bin/java", "java -p /opt/charles/lib --add-modules com.charlesproxy -m org.example.app", false},
+    {"/usr/bin/java", "java -Dcharles.config=x -version", false},
 };

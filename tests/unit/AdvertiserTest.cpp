@@ -250,8 +250,7 @@ TEST(Advertiser, CyclesFollowTheTimerAndStopWithIt)
     EXPECT_TRUE(QTest::qWaitFor([&] { return cycles >= 4; }, 10000));
     advertiser->stop();
     const int stoppedAt = cycles;
-    QTest::qWait(50);
-    EXPECT_EQ(cycles, stoppedAt);
+    EXPECT_FALSE(QTest::qWaitFor([&] { return cycles > stoppedAt; }, 50));
     advertiser->start();
     advertiser.reset(); // destroyed while running: nothing is left that could reach it
     QTest::qWait(50);

@@ -41,6 +41,7 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     const std::pair<QString, std::optional<QString>> units[] = {
         {"app-gnome-a.B-12.scope", "a.B"}, {"app-a.B-1.scope", "a.B"}, {"app-a.B.service", "a.B"}, {"init.scope", {}},
         {"app-gnome-com.xk72.Charles@12.service", "com.xk72.Charles"}, {"app-kde-org.a.My\\x2dB-7.scope", "org.a.My-B"},
+        {"app-a.scope", {}}, {"app-a.B.mount", {}}, {"app--1.scope", {}}, // no launcher-id-number, no id
     };
     for (const auto &[unit, id] : units)
         EXPECT_EQ(applicationIdFromUnit(unit), id) << unit.toStdString();
@@ -50,6 +51,8 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     EXPECT_EQ(interpretedProgram("/usr/bin/bash", {"bash", "-e", "run.sh", "arg"}), "run.sh");
     EXPECT_EQ(interpretedProgram("/usr/bin/python3.11", {"python3", "-u", "/o/s.py"}), "/o/s.py");
     EXPECT_EQ(interpretedProgram("/usr/bin/dash", {"sh", "-c", "/x/Charles.app/run"}), std::nullopt);
+    for (const QStringList &args : {QStringList{"bash", "-i"}, {"bash", "--"}}) // no program file
+        EXPECT_EQ(interpretedProgram("/usr/bin/bash", args), std::nullopt);
 
     // Every rule on a fixture tree.
     QTemporaryDir root;
