@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/CommandLineMode.h"
-#include "app/MainBundle.h"
+#include "platform/MainBundle.h"
 
 #ifdef QUILLFEN_HAVE_COMPANION
 #include "companion/MenuBarMode.h"

@@ -1,8 +1,6 @@
 #include "companion/HelpPage.h"
 
-#include "app/MainBundle.h"
-
-#include <QCoreApplication>
+#include "platform/MainBundle.h"
 
 QUrl helpPageUrl(const QString &configuredUrl, const QString &bundleLocation)
 {
@@ -10,11 +8,10 @@ QUrl helpPageUrl(const QString &configuredUrl, const QString &bundleLocation)
         return QUrl(configuredUrl, QUrl::StrictMode);
     // The bundle's name has a blank and CJK characters: fromLocalFile encodes
     // them, where a URL pieced together as text would not parse.
-    return QUrl::fromLocalFile(bundleLocation + QStringLiteral("/Contents/Resources/help.html"));
+    return QUrl::fromLocalFile(MainBundle::resourcesFolder(bundleLocation) + QStringLiteral("/help.html"));
 }
 
 QUrl helpPageUrl()
 {
-    return helpPageUrl(QStringLiteral(QUILLFEN_HELP_URL),
-                       MainBundle::locationFor(MainBundle::runningExecutable(QCoreApplication::applicationFilePath())));
+    return helpPageUrl(QStringLiteral(QUILLFEN_HELP_URL), MainBundle::runningBundle());
 }

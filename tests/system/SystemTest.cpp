@@ -6,7 +6,7 @@
 #include "advertiser/ListeningPorts.h"
 #include "advertiser/PhysicalAddresses.h"
 #include "app/CommandLine.h"
-#include "app/MainBundle.h"
+#include "platform/MainBundle.h"
 #include "companion/HelpPage.h"
 #include "platform/RunningApplications.h"
 #include "support/CharlesCommandLines.h"

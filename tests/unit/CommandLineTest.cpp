@@ -2,7 +2,7 @@
 // finds its bundle.
 
 #include "app/CommandLine.h"
-#include "app/MainBundle.h"
+#include "platform/MainBundle.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>

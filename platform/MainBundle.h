@@ -16,4 +16,10 @@ bool isApplicationBundle(const QString &location);
 // argv0 resolved).
 QString runningExecutable(const QString &argv0);
 
+// The running program's bundle (once a QCoreApplication exists).
+QString runningBundle();
+
+// The folder of the files shipped with the program: <bundle>/Contents/Resources.
+QString resourcesFolder(const QString &bundleLocation);
+
 } // namespace MainBundle

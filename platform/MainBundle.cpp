@@ -1,5 +1,6 @@
-#include "app/MainBundle.h"
+#include "platform/MainBundle.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace MainBundle {
@@ -27,6 +28,16 @@ QString runningExecutable(const QString &argv0)
 {
     const QString resolved = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     return resolved.isEmpty() ? QFileInfo(argv0).canonicalFilePath() : resolved;
+}
+
+QString resourcesFolder(const QString &bundleLocation)
+{
+    return bundleLocation + QStringLiteral("/Contents/Resources");
+}
+
+QString runningBundle()
+{
+    return locationFor(runningExecutable(QCoreApplication::applicationFilePath()));
 }
 
 } // namespace MainBundle
