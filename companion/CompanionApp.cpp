@@ -1,11 +1,13 @@
 #include "companion/CompanionApp.h"
 
 #include "advertiser/Advertiser.h"
+#include "companion/ApplicationActivation.h"
 #include "companion/HelpPage.h"
 #include "companion/PortEntry.h"
 #include "companion/PortPrompt.h"
 #include "companion/SingleCopyLock.h"
 #include "companion/StatusItem.h"
+#include "companion/StatusWindow.h"
 #include "platform/Preferences.h"
 
 #include <QAction>
@@ -24,6 +26,7 @@ CompanionApp::Environment CompanionApp::Environment::system()
     environment.portPrompt = std::make_unique<DialogPortPrompt>();
     environment.singleCopyLock = std::make_unique<SingleCopyLock>();
     environment.terminate = [] { QCoreApplication::quit(); };
+    environment.activateRunningCopy = [] { ApplicationActivation::activateRunningCopy(); };
     return environment;
 }
 
@@ -43,6 +46,11 @@ CompanionApp::CompanionApp(Environment environment)
     portItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     portItem->setShortcutVisibleInContextMenu(true);
     connect(portItem, &QAction::triggered, this, &CompanionApp::changePort);
+    m_noTray.setSingleShot(true);
+    connect(&m_noTray, &QTimer::timeout, this, [this] {
+        m_windowForNoTray = true;
+        showWindow();
+    });
 }
 
 CompanionApp::~CompanionApp() = default;
@@ -55,6 +63,8 @@ void CompanionApp::applicationDidFinishLaunching()
             break;
         case SingleCopyLock::Outcome::HeldElsewhere:
             std::fputs("Quillfen Mac 助手已在运行。\n", stderr);
+            if (m_environment.activateRunningCopy)
+                m_environment.activateRunningCopy();
             m_environment.terminate();
             return;
         case SingleCopyLock::Outcome::Unavailable:
@@ -66,8 +76,6 @@ void CompanionApp::applicationDidFinishLaunching()
 
     port = PortEntry::normalised(port);
 
-    statusItem = std::make_unique<StatusItem>(StatusItem::programIcon(), nameText);
-
     menu = std::make_unique<QMenu>();
     menu->setTitle(nameText);
     QAction *nameItem = menu->addAction(nameText);
@@ -75,14 +83,20 @@ void CompanionApp::applicationDidFinishLaunching()
     menu->addAction(statusLine);
     menu->addSeparator();
     menu->addAction(portItem);
-    menu->addAction(QStringLiteral("使用帮助"), this, &CompanionApp::openHelp);
+    QAction *helpItem = menu->addAction(QStringLiteral("使用帮助"), this, &CompanionApp::openHelp);
     menu->addSeparator();
     QAction *quitItem = menu->addAction(QStringLiteral("退出 Quillfen Mac 助手"), this, &CompanionApp::quit);
     quitItem->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     quitItem->setShortcutVisibleInContextMenu(true);
-
-    statusItem->setMenu(menu.get());
     portItem->setText(PortEntry::title(port));
+
+    statusItem = std::make_unique<StatusItem>(menu.get());
+    window = std::make_unique<StatusWindow>(nameText, QList<QAction *>{statusLine, portItem, helpItem, quitItem});
+    connect(statusItem.get(), &StatusItem::trayChanged, this, &CompanionApp::trayChanged);
+    connect(statusItem.get(), &StatusItem::windowRequested, this, &CompanionApp::showWindow);
+    auto *activation = new ApplicationActivation(this);
+    connect(activation, &ApplicationActivation::activated, this, &CompanionApp::showWindow);
+    m_noTray.start(m_environment.noTrayDelay);
 
     std::unique_ptr<Advertiser> created = m_environment.makeAdvertiser(port);
     // Weak: a status text that comes after the companion is gone does nothing.
@@ -136,4 +150,24 @@ void CompanionApp::openHelp()
 void CompanionApp::quit()
 {
     m_environment.terminate();
+}
+
+void CompanionApp::showWindow()
+{
+    if (window)
+        window->bringBack();
+}
+
+// Without a tray for a while, the window opens; once a tray shows the icon,
+// a window that only stood in for it closes again.
+void CompanionApp::trayChanged()
+{
+    if (statusItem->tray() == StatusItem::Tray::None) {
+        if (!m_noTray.isActive() && !window->isVisible())
+            m_noTray.start(m_environment.noTrayDelay);
+        return;
+    }
+    m_noTray.stop();
+    if (std::exchange(m_windowForNoTray, false))
+        window->hide();
 }

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -45,12 +46,21 @@ int runMenuBarMode(int &argc, char **argv)
     }
 
     addXWaylandFallback();
-    QApplication app(argc, argv);
-    // A StatusNotifier host shows the application name as the item's title.
-    app.setApplicationName(CompanionApp::nameText);
-    app.setApplicationDisplayName(CompanionApp::nameText);
-    app.setDesktopFileName(QStringLiteral("quillfen-mac"));
-    // The port dialog is the only window; closing it must not end the program.
+    // The window class on X11 (instance and class alike) and the app id on
+    // Wayland are the application id, in ASCII, so that docks and window
+    // lists match the windows to the desktop entry. The X11 instance name
+    // comes from -name, which only the X11 platform reads.
+    QByteArray instanceName = ProgramIdentity::applicationId.toLatin1();
+    char nameOption[] = "-name";
+    std::vector<char *> arguments(argv, argv + argc);
+    arguments.insert(arguments.end(), {nameOption, instanceName.data(), nullptr});
+    int argumentCount = int(arguments.size()) - 1;
+    QApplication app(argumentCount, arguments.data());
+    app.setApplicationName(ProgramIdentity::applicationId);
+    app.setApplicationDisplayName(ProgramIdentity::name);
+    app.setDesktopFileName(ProgramIdentity::applicationId);
+    app.setWindowIcon(ProgramIdentity::icon());
+    // Closing a window (the port dialog, the status window) must not end the program.
     app.setQuitOnLastWindowClosed(false);
     // Qt's own button texts ("OK") in the user's language, where installed.
     QTranslator qtTexts;

@@ -1,94 +1,177 @@
 #include "companion/StatusItem.h"
 
+#include "companion/DBusMenu.h"
+#include "companion/ProgramIdentity.h"
+#include "companion/StatusNotifierItem.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSystemTrayIcon>
 
-#include <cstdio>
+namespace {
 
-StatusItem::StatusItem(const QIcon &icon, const QString &toolTip, QObject *parent)
-    : QObject(parent)
-    , m_iconImage(icon)
-    , m_toolTip(toolTip)
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString menuPath = QStringLiteral("/MenuBar");
+// A host that hangs must not hold the item back for long.
+constexpr int callTimeoutMs = 2000;
+
+bool onX11()
 {
-    m_trayCheck.setInterval(trayCheckInterval);
-    connect(&m_trayCheck, &QTimer::timeout, this, &StatusItem::checkForTray);
-    makeIcon();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        std::fputs("未找到系统托盘：Quillfen Mac 助手仍在后台发布 Charles，托盘出现后会显示图标。\n", stderr);
-        m_trayCheck.start();
-    }
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
 }
 
-StatusItem::~StatusItem() = default;
+} // namespace
 
-void StatusItem::setMenu(QMenu *menu)
+StatusItem::StatusItem(QMenu *menu, QObject *parent)
+    : QObject(parent)
+    , m_menu(menu)
+    , m_bus(QDBusConnection::sessionBus())
+    , m_serviceName(QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid()))
+    , m_dbusMenu(new DBusMenu(menu, this))
+    , m_item(new StatusNotifierItem({ProgramIdentity::applicationId, ProgramIdentity::name,
+                                     ProgramIdentity::symbolicIconName(), ProgramIdentity::iconThemeFolder(),
+                                     ProgramIdentity::icon()},
+                                    QDBusObjectPath(menuPath), this))
 {
-    m_menu = menu;
-    m_icon->setContextMenu(menu);
+    connect(m_item, &StatusNotifierItem::menuRequested, this, &StatusItem::openMenuAt);
+    if (m_bus.isConnected()) {
+        const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportScriptableSignals
+                              | QDBusConnection::ExportAllProperties;
+        m_bus.registerObject(itemPath, m_item, exported);
+        m_bus.registerObject(menuPath, m_dbusMenu, exported);
+        m_bus.registerService(m_serviceName);
+    }
+    m_trayCheck.setInterval(trayCheckInterval);
+    connect(&m_trayCheck, &QTimer::timeout, this, &StatusItem::checkForTray);
+    m_trayCheck.start();
+    checkForTray();
+}
+
+StatusItem::~StatusItem()
+{
+    if (m_bus.isConnected()) {
+        m_bus.unregisterService(m_serviceName);
+        m_bus.unregisterObject(itemPath);
+        m_bus.unregisterObject(menuPath);
+    }
 }
 
 void StatusItem::setToolTip(const QString &text)
 {
     m_toolTip = text;
-    m_icon->setToolTip(text);
+    m_item->setToolTipText(text);
+    if (m_xembedIcon)
+        m_xembedIcon->setToolTip(ProgramIdentity::name + QLatin1Char('\n') + text);
 }
 
-bool StatusItem::isShown() const
-{
-    return m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
-}
-
-// The glyph is compiled into this static library, whose resources are not
-// registered on their own.
-static void registerResources()
-{
-    Q_INIT_RESOURCE(companion);
-}
-
-QIcon StatusItem::programIcon()
-{
-    registerResources();
-    return QIcon::fromTheme(QStringLiteral("network-workgroup"),
-                            QIcon::fromTheme(QStringLiteral("network-wired"),
-                                             QIcon(QStringLiteral(":/quillfen/quillfen-mac.svg"))));
-}
-
-void StatusItem::makeIcon()
-{
-    m_icon = std::make_unique<QSystemTrayIcon>(m_iconImage);
-    m_icon->setToolTip(m_toolTip);
-    if (m_menu)
-        m_icon->setContextMenu(m_menu);
-    connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            openMenuBesideIcon();
-    });
-    m_icon->show();
-}
-
-// A left click opens the menu too, where the program can put it beside the
-// icon: an XEmbed icon on X11 has a known place on the screen. A
-// StatusNotifier host tells no place, and on Wayland a menu without a parent
-// window would become a window of its own; there the host shows the menu
-// (on the right click) from what the item exports over D-Bus.
-void StatusItem::openMenuBesideIcon()
-{
-    const QRect icon = m_icon->geometry();
-    if (!m_menu || icon.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb"))
-        return;
-    // Below an icon in the upper half of its screen, above one in the lower
-    // half: QMenu moves a menu that does not fit below the point up above it.
-    const QScreen *screen = QGuiApplication::screenAt(icon.center());
-    const bool upperHalf = !screen || icon.center().y() < screen->geometry().center().y();
-    m_menu->popup(upperHalf ? icon.bottomLeft() + QPoint(0, 1) : icon.topLeft());
-}
-
+// Asks the StatusNotifier watcher whether a host shows items and whether ours
+// is among them; the answer comes later through the event loop.
 void StatusItem::checkForTray()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (m_asking)
         return;
-    m_trayCheck.stop();
-    makeIcon();
+    if (!m_bus.isConnected())
+        return useXEmbedIfThere();
+    QDBusMessage getAll = QDBusMessage::createMethodCall(watcherService, watcherPath,
+                                                         QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                         QStringLiteral("GetAll"));
+    getAll << watcherService;
+    m_asking = true;
+    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, callTimeoutMs), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, &StatusItem::watcherAnswered);
+}
+
+void StatusItem::watcherAnswered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    m_asking = false;
+    const QDBusPendingReply<QVariantMap> reply = *call;
+    const QVariantMap watcher = reply.isValid() ? reply.value() : QVariantMap();
+    if (!watcher.value(QStringLiteral("IsStatusNotifierHostRegistered")).toBool())
+        return useXEmbedIfThere();
+    // Watchers list an item by the name it registered under or by its
+    // connection's unique name, alone or followed by the object path ("/..."
+    // or, in GNOME's extension, "@/..."). An item taken for another would be
+    // registered anew every time, which makes hosts drop and remake it.
+    const QStringList items = watcher.value(QStringLiteral("RegisteredStatusNotifierItems")).toStringList();
+    for (const QString &item : items) {
+        const QString name = item.left(item.indexOf(QRegularExpression(QStringLiteral("[/@]"))));
+        if (name == m_serviceName || name == m_bus.baseService())
+            return use(Tray::StatusNotifier);
+    }
+    // A new watcher, or one that restarted: it does not know the item yet.
+    QDBusMessage add = QDBusMessage::createMethodCall(watcherService, watcherPath, watcherService,
+                                                      QStringLiteral("RegisterStatusNotifierItem"));
+    add << m_serviceName;
+    m_asking = true;
+    auto *registration = new QDBusPendingCallWatcher(m_bus.asyncCall(add, callTimeoutMs), this);
+    connect(registration, &QDBusPendingCallWatcher::finished, this, &StatusItem::registered);
+}
+
+void StatusItem::registered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    m_asking = false;
+    if (call->isError())
+        return useXEmbedIfThere();
+    use(Tray::StatusNotifier);
+}
+
+// Only X11 has XEmbed trays, and Qt's tray icon takes one only while no
+// StatusNotifier host is there (it decides which once per process).
+void StatusItem::useXEmbedIfThere()
+{
+    use(onX11() && QSystemTrayIcon::isSystemTrayAvailable() ? Tray::XEmbed : Tray::None);
+}
+
+void StatusItem::use(Tray tray)
+{
+    if (tray == Tray::XEmbed && !m_xembedIcon) {
+        m_xembedIcon = std::make_unique<QSystemTrayIcon>(ProgramIdentity::icon());
+        m_xembedIcon->setContextMenu(m_menu);
+        m_xembedIcon->setToolTip(ProgramIdentity::name + QLatin1Char('\n') + m_toolTip);
+        connect(m_xembedIcon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+            if (why == QSystemTrayIcon::Trigger)
+                openMenuBesideIcon();
+        });
+        m_xembedIcon->show();
+    } else if (tray != Tray::XEmbed) {
+        m_xembedIcon.reset();
+    }
+    if (tray != m_tray) {
+        m_tray = tray;
+        emit trayChanged(tray);
+    }
+}
+
+// A host that asks the item for its menu gives the place of the click; on
+// X11 the menu opens there (or at the pointer when the host gives none).
+void StatusItem::openMenuAt(QPoint position)
+{
+    if (!onX11()) {
+        emit windowRequested();
+        return;
+    }
+    if (m_menu)
+        m_menu->popup(position.isNull() ? QCursor::pos() : position);
+}
+
+// An XEmbed icon has a known place: the menu opens below an icon in the upper
+// half of its screen, above one in the lower half.
+void StatusItem::openMenuBesideIcon()
+{
+    const QRect icon = m_xembedIcon->geometry();
+    if (icon.isEmpty())
+        return openMenuAt({});
+    const QScreen *screen = QGuiApplication::screenAt(icon.center());
+    const bool upperHalf = !screen || icon.center().y() < screen->geometry().center().y();
+    openMenuAt(upperHalf ? icon.bottomLeft() + QPoint(0, 1) : icon.topLeft());
 }

@@ -1,54 +1,70 @@
 #pragma once
 
-#include <QIcon>
-#include <QMenu>
+#include <QDBusConnection>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <chrono>
 #include <memory>
 
+class DBusMenu;
+class QDBusPendingCallWatcher;
 class QMenu;
 class QSystemTrayIcon;
+class StatusNotifierItem;
 
-// The program's icon in the desktop's system tray, with its menu and tooltip.
-// Qt picks the tray protocol (StatusNotifierItem or XEmbed) when the icon is
-// made, so while no tray is there the item waits, and makes its icon afresh
-// once a tray appears; the program keeps working meanwhile.
+// The program's icon in the desktop's tray, with its menu and tooltip.
+//
+// A StatusNotifier host (Plasma, GNOME's AppIndicator extension, waybar and
+// most panels) is preferred: the item and its menu are exported on the session
+// bus and the host draws both. Without one, an X11 session's XEmbed tray gets
+// an icon that Qt draws. Trays come and go (autostart races the panel, an
+// extension is switched on later, a panel restarts), so the item looks again
+// every few seconds and moves to whichever tray is there.
 class StatusItem final : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds trayCheckInterval{5000};
+    enum class Tray { None, StatusNotifier, XEmbed };
+    static constexpr std::chrono::milliseconds trayCheckInterval{3000};
 
-    StatusItem(const QIcon &icon, const QString &toolTip, QObject *parent = nullptr);
+    explicit StatusItem(QMenu *menu, QObject *parent = nullptr);
     ~StatusItem() override;
 
-    void setMenu(QMenu *menu);
+    // The status line, the tooltip's text under the program's name.
     void setToolTip(const QString &text);
     QString toolTip() const { return m_toolTip; }
-    QIcon icon() const { return m_iconImage; }
-    QMenu *menu() const { return m_menu; }
+    Tray tray() const { return m_tray; }
+    // What tray hosts read over D-Bus.
+    StatusNotifierItem *notifierItem() const { return m_item; }
+    DBusMenu *exportedMenu() const { return m_dbusMenu; }
 
-    // Whether the icon is in a tray now.
-    bool isShown() const;
-    // Whether the item still waits for a tray to appear.
-    bool isWaitingForTray() const { return m_trayCheck.isActive(); }
-
-    // The program's icon: the desktop theme's network icon, else the glyph
-    // that comes with the program.
-    static QIcon programIcon();
+signals:
+    void trayChanged(StatusItem::Tray tray);
+    // A host asked for the menu where the program cannot place one (Wayland
+    // gives a window no place on the screen): show the program's window.
+    void windowRequested();
 
 private:
-    void makeIcon();
-    void openMenuBesideIcon();
     void checkForTray();
+    void watcherAnswered(QDBusPendingCallWatcher *call);
+    void registered(QDBusPendingCallWatcher *call);
+    void useXEmbedIfThere();
+    void use(Tray tray);
+    void openMenuAt(QPoint position);
+    void openMenuBesideIcon();
 
-    QIcon m_iconImage;
-    QString m_toolTip;
     QPointer<QMenu> m_menu;
-    std::unique_ptr<QSystemTrayIcon> m_icon;
+    QString m_toolTip;
+    QDBusConnection m_bus;
+    QString m_serviceName;
+    DBusMenu *m_dbusMenu;
+    StatusNotifierItem *m_item;
+    std::unique_ptr<QSystemTrayIcon> m_xembedIcon;
     QTimer m_trayCheck;
+    bool m_asking = false;
+    Tray m_tray = Tray::None;
 };

@@ -1,12 +1,17 @@
-// The tray companion on the offscreen platform: its menu and status on a fake
-// host, the port entry through scripted and real dialogs, the single-copy lock.
+// The tray companion on the offscreen platform, where no tray is: its menu,
+// the menu and item as tray hosts read them, and its window, with the status on
+// a fake host; the port entry through scripted and real dialogs, the
+// single-copy lock.
 
 #include "companion/CompanionApp.h"
+#include "companion/DBusMenu.h"
 #include "companion/HelpPage.h"
 #include "companion/PortDialog.h"
 #include "companion/PortPrompt.h"
 #include "companion/SingleCopyLock.h"
 #include "companion/StatusItem.h"
+#include "companion/StatusNotifierItem.h"
+#include "companion/StatusWindow.h"
 #include "platform/Preferences.h"
 #include "support/FakeHost.h"
 #include "support/QtPrinters.h"
@@ -15,6 +20,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLockFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -52,7 +58,7 @@ struct Fixture
     QString lockPath = config.path() + QStringLiteral("/QuillfenMac.lock");
     ScriptedPrompt *prompt = nullptr;
     FakeHost *host = nullptr;
-    int terminations = 0;
+    int terminations = 0, activations = 0;
     std::unique_ptr<CompanionApp> companion;
 
     explicit Fixture(std::optional<qint64> storedPort = std::nullopt, const QString &lock = {})
@@ -63,6 +69,8 @@ struct Fixture
         e.portPrompt = std::unique_ptr<PortPrompt>(prompt = new ScriptedPrompt);
         e.singleCopyLock = std::make_unique<SingleCopyLock>(lock.isEmpty() ? lockPath : lock);
         e.terminate = [this] { ++terminations; };
+        e.activateRunningCopy = [this] { ++activations; };
+        e.noTrayDelay = std::chrono::milliseconds(0);
         e.makeAdvertiser = [this](qint64 port) {
             auto advertiser = std::make_unique<Advertiser>(port, std::unique_ptr<FakeHost>(host = new FakeHost));
             host->runCharles(4242, {1, 8888, 9999, 65535});
@@ -75,6 +83,17 @@ struct Fixture
     }
 
     QAction *entry(int i) const { return companion->menuForTesting()->actions().at(i); }
+    // The window's lines: labels and buttons, top to bottom.
+    QStringList windowLines() const
+    {
+        QStringList lines;
+        for (const QWidget *w : companion->windowForTesting()->findChildren<QWidget *>())
+            if (auto *label = qobject_cast<const QLabel *>(w))
+                lines << label->text();
+            else if (auto *button = qobject_cast<const QPushButton *>(w))
+                lines << "[" + button->text() + "]";
+        return lines;
+    }
     FakePublisher &publisher() const { return host->fakePublisher; }
 };
 
@@ -86,7 +105,7 @@ TEST(Companion, OneCopyMenuPortEntryHelpQuitAndStoredPort)
     Fixture f;
     {
         Fixture second(std::nullopt, f.lockPath);
-        EXPECT_EQ(second.terminations, 1);
+        EXPECT_EQ(std::pair(second.terminations, second.activations), std::pair(1, 1)) << "asks the first to show itself";
         EXPECT_TRUE(!second.host && !second.companion->menuForTesting()) << "quits before building anything";
         second.companion->applicationWillTerminate(); // finds no advertiser
     }
@@ -98,9 +117,44 @@ TEST(Companion, OneCopyMenuPortEntryHelpQuitAndStoredPort)
                     .arg(a->isEnabled()).arg(a->shortcut().toString());
     EXPECT_EQ(menu, (QStringList{"Quillfen Mac 助手|0|", "正在发布设备发现信息 · Charles :8888|0|", "---|1|",
                                  "代理端口：8888…|1|Ctrl+,", "使用帮助|1|", "---|1|", "退出 Quillfen Mac 助手|1|Ctrl+Q"}));
+    // The menu as a tray host reads it: the same lines, ids from 1.
+    DBusMenu *exported = f.companion->statusItemForTesting()->exportedMenu();
+    DBusMenuLayoutItem layout;
+    const uint revision = exported->GetLayout(0, -1, {}, layout);
+    QStringList hosted;
+    for (const DBusMenuLayoutItem &line : layout.children)
+        hosted << QStringLiteral("%1 %2|%3|%4").arg(line.id).arg(line.properties.value("label", line.properties.value("type")).toString())
+                      .arg(line.properties.value("enabled", true).toBool())
+                      .arg(line.properties.value("shortcut").value<DBusMenuShortcut>().value(0).join('+'));
+    EXPECT_EQ(hosted, (QStringList{"1 Quillfen Mac 助手|0|", "2 正在发布设备发现信息 · Charles :8888|0|", "3 separator|1|",
+                                   "4 代理端口：8888…|1|Control+,", "5 使用帮助|1|", "6 separator|1|",
+                                   "7 退出 Quillfen Mac 助手|1|Control+Q"}));
+
+    // No tray here: the window shows the same lines and follows the status;
+    // the item's tooltip has the program's name over it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.companion->windowForTesting()->isVisible(); }));
     f.publisher().latest().didPublish();
     EXPECT_EQ(f.entry(1)->text(), QStringLiteral("可被 iPhone 发现 · Charles :8888"));
-    EXPECT_EQ(f.companion->statusItemForTesting()->toolTip(), f.entry(1)->text());
+    EXPECT_EQ(f.windowLines(), (QStringList{"可被 iPhone 发现 · Charles :8888", "[代理端口：8888…]", "[使用帮助]",
+                                            "[退出 Quillfen Mac 助手]"}));
+    const StatusNotifierToolTip tip = f.companion->statusItemForTesting()->notifierItem()->toolTip();
+    EXPECT_EQ(QStringList({tip.title, tip.text}), QStringList({"Quillfen Mac 助手", f.entry(1)->text()}));
+    DBusMenuLayoutItem changed;
+    EXPECT_GT(exported->GetLayout(0, -1, {"label"}, changed), revision) << "hosts read the menu again";
+    EXPECT_EQ(changed.children.at(1).properties, QVariantMap({{"label", f.entry(1)->text()}}));
+
+    // A host's click on the port line (after its call has returned) and the
+    // window's button open the port dialog too; a host that asks the item for
+    // a menu where none can be placed gets the window.
+    f.prompt->answer.reset();
+    exported->Event(4, QStringLiteral("clicked"), QDBusVariant(0), 0);
+    EXPECT_TRUE(f.prompt->initialTexts.isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.prompt->initialTexts.size() == 1; }));
+    f.companion->windowForTesting()->findChild<QPushButton *>()->click();
+    EXPECT_EQ(std::exchange(f.prompt->initialTexts, {}).size(), 2);
+    f.companion->windowForTesting()->close();
+    f.companion->statusItemForTesting()->notifierItem()->ContextMenu(0, 0);
+    EXPECT_TRUE(f.companion->windowForTesting()->isVisible());
 
     // Each dialog opens with the port in use; entries the decimal reader or
     // the range rejects raise the alert and change nothing; an accepted one
@@ -202,6 +256,7 @@ int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // no tray, no other copy
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

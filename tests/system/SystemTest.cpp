@@ -69,15 +69,19 @@ TEST(Install, IntoAPrefixAndFromTheDebianPackage)
     const auto at = [&](const QString &path) { return work.filePath(path); };
     const QString deb = at("quillfen-mac.deb"), command = at("usr/bin/QuillfenMac"),
                   man = at("usr/share/man/man1/QuillfenMac.1.gz"), bundle = at("usr/lib/quillfen-mac/Quillfen Mac 助手.app"),
-                  desktop = at("usr/share/applications/quillfen-mac.desktop"), unit = at("usr/lib/systemd/user/quillfen-mac.service");
+                  desktop = at("usr/share/applications/" QUILLFEN_APP_ID ".desktop"),
+                  unit = at("usr/lib/systemd/user/quillfen-mac.service"), icons = at("usr/share/icons/hicolor/");
     qputenv("MANPATH", QFile::encodeName(at("usr/share/man"))); // for the unit's Documentation=man:
     for (const QStringList &c : {
              QStringList{"cmake", "--install", buildDir, "--prefix", at("usr")},
-             {"ls", at("usr/share/icons/hicolor/scalable/apps/quillfen-mac.svg"), bundle + "/Contents/Resources/quillfen-mac.svg",
+             {"ls", icons + "scalable/apps/" QUILLFEN_APP_ID ".svg", icons + "symbolic/apps/" QUILLFEN_APP_ID "-symbolic.svg",
               helpPageUrl({}, MainBundle::locationFor(bundle + "/Contents/MacOS/QuillfenMac")).toLocalFile()},
+             // The tray item's theme folder in the bundle holds the same icons.
+             {"diff", "-r", icons, bundle + "/Contents/Resources/icons/hicolor"},
+             {"grep", "-qxF", "StartupWMClass=" QUILLFEN_APP_ID, desktop},
              {"grep", "-qxF", "Exec=" + command, desktop},
              {"grep", "-qxF", "ExecStart=" + command + " --cli", unit},
-             {"appstreamcli", "validate", "--no-net", at("usr/share/metainfo/quillfen-mac.metainfo.xml")},
+             {"appstreamcli", "validate", "--no-net", at("usr/share/metainfo/" QUILLFEN_APP_ID ".metainfo.xml")},
              {"mandoc", "-Tlint", man},
              {"desktop-file-validate", desktop},
              {"systemd-analyze", "verify", unit},
