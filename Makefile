@@ -5,16 +5,20 @@ CMAKE_FLAGS ?=
 
 # Debian 12 packages: the toolchain, Qt 6, avahi-client, the tools the program
 # runs (lsof) and talks to (avahi-daemon), what the tests use (GoogleTest,
-# network namespaces, a private D-Bus, avahi-browse, a virtual X display, and a
-# headless Wayland desktop with a StatusNotifier tray), and what makes and
-# checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
+# network namespaces, a private D-Bus, avahi-browse, and the desktops the tray
+# is tried on, headless: Xvfb with trayer, sway with waybar, GNOME Shell with
+# its AppIndicator extension, KDE Plasma on Wayland and X11), and what makes
+# and checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
 # desktop-file-validate, systemd-analyze).
 PACKAGES = build-essential cmake pkg-config \
-	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest \
+	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest libwayland-dev \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
 	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils \
 	dpkg-dev lintian mandoc appstream systemd \
-	qt6-wayland sway waybar xwayland grim wtype jq
+	qt6-wayland sway waybar xwayland grim wtype jq \
+	gnome-shell gnome-shell-extension-appindicator libglib2.0-bin \
+	kwin-wayland kwin-x11 plasma-workspace plasma-workspace-wayland plasma-desktop kactivitymanagerd breeze \
+	kde-spectacle kde-cli-tools
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
@@ -30,7 +34,7 @@ deps:
 		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 
-build:
+build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
