@@ -57,7 +57,11 @@ published() { echo "可被 iPhone 发现 · Charles :$1"; }
 fails() { echo "设备发现发布失败，请检查本地网络权限（\\[\"errorCode\": $1, \"errorDomain\": 1\\]）"; }
 waiting='等待 Charles 启动' quit='Charles 已关闭，等待重新启动。' no_address='未找到可用的 Wi-Fi 或有线地址'
 routable=192.0.2.10,2001:db8::10
-record() { echo "IPv? qf-mac.local $1 \"addresses=$2\" \"version=1\" \"name=qf-mac\" \"id=@id@\""; }
+# The phone uses the port and the TXT record; the host label is avahi's. avahi
+# 0.8 renames the mac qf-mac-2 (and so on) when its own probe comes back while
+# addresses change under it, as on real networks: it takes the probe for
+# another host's.
+record() { echo "IPv? qf-mac?(-+([0-9])).local $1 \"addresses=$2\" \"version=1\" \"name=qf-mac\" \"id=@id@\""; }
 
 # Runs CHECK until it succeeds, for at most 30 s.
 eventually() { for _ in $(seq 60); do "$@" && return 0; sleep 0.5; done; return 1; }
