@@ -34,7 +34,8 @@ StatusItem::StatusItem(QMenu *menu, QObject *parent)
     : QObject(parent)
     , m_menu(menu)
     , m_bus(QDBusConnection::sessionBus())
-    , m_serviceName(QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid()))
+    // Qt's own tray items are numbered from 1 in the same form; 0 is never theirs.
+    , m_serviceName(QStringLiteral("org.kde.StatusNotifierItem-%1-0").arg(QCoreApplication::applicationPid()))
     , m_dbusMenu(new DBusMenu(menu, this))
     , m_item(new StatusNotifierItem({ProgramIdentity::applicationId, ProgramIdentity::name,
                                      ProgramIdentity::symbolicIconName(), ProgramIdentity::iconThemeFolder(),

@@ -55,7 +55,9 @@ cleanup() {
     rm -rf -- "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAILED ($desktop): $*" >&2; shot failure 2>/dev/null || :; tail -n 5 "$work"/*.log >&2 || :; exit 1; }
+# The program's own log in full (a sanitizer's report is long), the last lines of the others.
+fail() { echo "FAILED ($desktop): $*" >&2; shot failure 2>/dev/null || :
+    tail -n 5 "$work"/*.log >&2 || :; tail -n 60 "$work/program.log" >&2 || :; exit 1; }
 # Waits until the command succeeds, for at most $1 seconds.
 wait_until() { local end=$((SECONDS + $1)); until "${@:2}"; do ((SECONDS < end)) || return 1; sleep 0.1; done; }
 
@@ -81,11 +83,13 @@ ip netns exec "$QF_MAC_NS" unshare --mount --pid --fork --mount-proc --propagati
     bash "$0" _init "$work" </dev/null 2>/dev/null &
 wait_until 5 test -e "$work/ready" || fail "no session"
 init=$(pgrep -P $!)
-# A command in the session, as the user; the sanitizer settings of a sanitized run pass through.
+# A command in the session, as the user; the sanitizer settings of a sanitized run pass through,
+# with slow unwinding: Mesa's GL driver has no frame pointers and is unloaded before the leak
+# report, so only a full stack shows whose memory a leak is.
 user=(nsenter -t "$init" -m -p -n --wd="$work" setpriv --reuid="$uid" --regid="$gid" --clear-groups
     env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/.config"
     DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$QF_LAN_DIR/mac/bus"
-    $(env | grep -E '^(A|L|UB)SAN_OPTIONS=' || :))
+    $(env | grep -E '^(L|UB)SAN_OPTIONS=' || :) ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0})
 session_env=()
 as_user() { "${user[@]}" "${session_env[@]}" "$@"; }
 # No shell in between, which would report each process the end kills.
