@@ -85,16 +85,24 @@ void StatusItem::checkForTray()
                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
                                                          QStringLiteral("GetAll"));
     getAll << watcherService;
-    m_asking = true;
-    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll, callTimeoutMs), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this, &StatusItem::watcherAnswered);
+    askWatcher(getAll, &StatusItem::watcherAnswered);
 }
 
-void StatusItem::watcherAnswered(QDBusPendingCallWatcher *call)
+// One call to the watcher at a time; the answer comes through the event loop.
+void StatusItem::askWatcher(const QDBusMessage &call, void (StatusItem::*answered)(const QDBusPendingCall &))
 {
-    call->deleteLater();
-    m_asking = false;
-    const QDBusPendingReply<QVariantMap> reply = *call;
+    m_asking = true;
+    auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call, callTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, answered](QDBusPendingCallWatcher *pending) {
+        pending->deleteLater();
+        m_asking = false;
+        (this->*answered)(*pending);
+    });
+}
+
+void StatusItem::watcherAnswered(const QDBusPendingCall &call)
+{
+    const QDBusPendingReply<QVariantMap> reply = call;
     const QVariantMap watcher = reply.isValid() ? reply.value() : QVariantMap();
     if (!watcher.value(QStringLiteral("IsStatusNotifierHostRegistered")).toBool())
         return useXEmbedIfThere();
@@ -112,16 +120,12 @@ void StatusItem::watcherAnswered(QDBusPendingCallWatcher *call)
     QDBusMessage add = QDBusMessage::createMethodCall(watcherService, watcherPath, watcherService,
                                                       QStringLiteral("RegisterStatusNotifierItem"));
     add << m_serviceName;
-    m_asking = true;
-    auto *registration = new QDBusPendingCallWatcher(m_bus.asyncCall(add, callTimeoutMs), this);
-    connect(registration, &QDBusPendingCallWatcher::finished, this, &StatusItem::registered);
+    askWatcher(add, &StatusItem::registered);
 }
 
-void StatusItem::registered(QDBusPendingCallWatcher *call)
+void StatusItem::registered(const QDBusPendingCall &call)
 {
-    call->deleteLater();
-    m_asking = false;
-    if (call->isError())
+    if (call.isError())
         return useXEmbedIfThere();
     use(Tray::StatusNotifier);
 }

@@ -10,7 +10,8 @@
 #include <memory>
 
 class DBusMenu;
-class QDBusPendingCallWatcher;
+class QDBusMessage;
+class QDBusPendingCall;
 class QMenu;
 class QSystemTrayIcon;
 class StatusNotifierItem;
@@ -50,8 +51,9 @@ signals:
 
 private:
     void checkForTray();
-    void watcherAnswered(QDBusPendingCallWatcher *call);
-    void registered(QDBusPendingCallWatcher *call);
+    void askWatcher(const QDBusMessage &call, void (StatusItem::*answered)(const QDBusPendingCall &));
+    void watcherAnswered(const QDBusPendingCall &call);
+    void registered(const QDBusPendingCall &call);
     void useXEmbedIfThere();
     void use(Tray tray);
     void openMenuAt(QPoint position);
