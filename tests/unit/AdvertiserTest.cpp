@@ -212,7 +212,10 @@ TEST(Advertiser, Scenarios)
         SCOPED_TRACE(step.commands);
         QStringList commands = QString::fromUtf8(step.commands).split(QLatin1Char(';'));
         if (commands[0].startsWith(QLatin1String("new"))) {
+            // The old folder goes before the new one comes, so that each puts
+            // back what it found and nothing is written outside them.
             driver.reset();
+            config.reset();
             config = std::make_unique<TemporaryConfigHome>();
             const QString port = commands.takeFirst().mid(4);
             driver = std::make_unique<Driver>(port.isEmpty() ? std::nullopt : std::optional<qint64>(port.toLongLong()));
