@@ -85,11 +85,18 @@ wait_until 5 test -e "$work/ready" || fail "no session"
 init=$(pgrep -P $!)
 # A command in the session, as the user; the sanitizer settings of a sanitized run pass through,
 # with slow unwinding: Mesa's GL driver has no frame pointers and is unloaded before the leak
-# report, so only a full stack shows whose memory a leak is.
+# report, so only a full stack shows whose memory a leak is. The user may not enter the checkout
+# (a home folder of mode 700): the leak suppressions are read from a copy here.
+sanitizer=($(env | grep -E '^(L|UB)SAN_OPTIONS=' || :) ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0})
+if [[ ${LSAN_OPTIONS-} == *suppressions=* ]]; then
+    suppressions=${LSAN_OPTIONS#*suppressions=} suppressions=${suppressions%%:*}
+    cp "$suppressions" "$work/lsan.supp"
+    sanitizer=("${sanitizer[@]/suppressions=$suppressions/suppressions=$work/lsan.supp}")
+fi
 user=(nsenter -t "$init" -m -p -n --wd="$work" setpriv --reuid="$uid" --regid="$gid" --clear-groups
     env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/.config"
     DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$QF_LAN_DIR/mac/bus"
-    $(env | grep -E '^(L|UB)SAN_OPTIONS=' || :) ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0})
+    "${sanitizer[@]}")
 session_env=()
 as_user() { "${user[@]}" "${session_env[@]}" "$@"; }
 # No shell in between, which would report each process the end kills.
