@@ -78,9 +78,13 @@ void Advertiser::update()
     const std::vector<RunningApplication> applications = m_host->runningApplications();
     const RunningApplication *proxy = findProxyApplication(applications);
     if (!proxy) {
+        // The closing text stays the last line after a published Charles
+        // quits; any other line left from when Charles ran (no address, a
+        // failed publication) gives way to the waiting text. report() drops
+        // the repeats.
         if (service)
             report(StatusText::proxyQuit);
-        else if (lastPID != notRunning)
+        else if (lastPID != notRunning || lastStatus != StatusText::proxyQuit)
             report(StatusText::waitingForLaunch);
         stopService();
         lastPort.reset();
@@ -90,12 +94,16 @@ void Advertiser::update()
 
     const qint32 pid = proxy->processIdentifier;
     const qint64 port = requestedPort.value_or(defaultPort);
-    if (!m_host->listeningPorts(pid).contains(port)) {
-        // Said once per process: an earlier cycle of this outcome for the same
-        // process left lastPort empty and lastPID at pid.
-        const bool alreadySaid = !lastPort && lastPID == pid;
-        if (!alreadySaid)
-            report(StatusText::waitingForPort(port));
+    const std::optional<QList<qint64>> ports = m_host->listeningPorts(pid);
+    // An unknown answer is not an empty one: the publication and the status
+    // stay as they are until the probe can tell again.
+    if (!ports)
+        return;
+    if (!ports->contains(port)) {
+        // Said whenever it is not the last line, also after a line about no
+        // address or a failed publication of this same process; report()
+        // drops the repeats of later cycles.
+        report(StatusText::waitingForPort(port));
         stopService();
         lastPort.reset();
         lastPID = pid;

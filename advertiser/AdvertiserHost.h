@@ -19,7 +19,8 @@ public:
     virtual ~AdvertiserHost() = default;
 
     virtual std::vector<RunningApplication> runningApplications() = 0;
-    virtual QList<qint64> listeningPorts(qint32 pid) = 0;
+    // Nothing when the ports cannot be known now (the probe is stuck).
+    virtual std::optional<QList<qint64>> listeningPorts(qint32 pid) = 0;
     virtual QStringList physicalAddresses() = 0;
     virtual std::optional<QString> hostDisplayName() = 0;
     virtual NetServicePublisher &publisher() = 0;
@@ -33,7 +34,7 @@ public:
     ~SystemHost() override;
 
     std::vector<RunningApplication> runningApplications() override;
-    QList<qint64> listeningPorts(qint32 pid) override;
+    std::optional<QList<qint64>> listeningPorts(qint32 pid) override;
     QStringList physicalAddresses() override;
     std::optional<QString> hostDisplayName() override;
     NetServicePublisher &publisher() override;

@@ -125,13 +125,13 @@ void ListeningPortProbe::reapKilled()
     });
 }
 
-QList<qint64> ListeningPortProbe::listeningPorts(qint32 pid)
+std::optional<QList<qint64>> ListeningPortProbe::listeningPorts(qint32 pid)
 {
     reapKilled();
     // A tool that outlives SIGKILL is stuck in the kernel (a hung network
     // mount, say); the next one would most likely hang the same way.
     if (!m_killed.empty())
-        return {};
+        return std::nullopt;
 
     const Clock::time_point deadline = Clock::now() + m_bound;
     const QByteArray path = QFile::encodeName(m_toolPath.isEmpty() ? lsofPath() : m_toolPath);
@@ -145,7 +145,7 @@ QList<qint64> ListeningPortProbe::listeningPorts(qint32 pid)
 
     int output[2];
     if (::pipe2(output, O_CLOEXEC) != 0)
-        return {};
+        return QList<qint64>();
     // Started directly, without a shell and without copying this process (a
     // vfork in glibc), which a fork of a Qt program with its many mappings
     // would cost.
@@ -170,7 +170,7 @@ QList<qint64> ListeningPortProbe::listeningPorts(qint32 pid)
     ::close(output[1]);
     if (failed) {
         ::close(output[0]);
-        return {};
+        return QList<qint64>();
     }
     const int pidfd = int(::syscall(SYS_pidfd_open, child, 0));
 

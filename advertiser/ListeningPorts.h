@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include <sys/types.h>
@@ -24,8 +25,8 @@ public:
     // for it without running the event loop. A tool that is missing or fails
     // gives the empty list; so does one still running at the bound, which is
     // killed. While a killed tool has not died yet, no other is started and
-    // the answer is the empty list at once.
-    QList<qint64> listeningPorts(qint32 pid);
+    // the answer, at once, is that nothing is known.
+    std::optional<QList<qint64>> listeningPorts(qint32 pid);
 
     // Killed tools that have not been reaped yet.
     int unreapedTools() const { return int(m_killed.size()); }

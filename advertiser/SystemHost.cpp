@@ -12,7 +12,7 @@ std::vector<RunningApplication> SystemHost::runningApplications()
     return m_applications.runningApplications();
 }
 
-QList<qint64> SystemHost::listeningPorts(qint32 pid)
+std::optional<QList<qint64>> SystemHost::listeningPorts(qint32 pid)
 {
     return m_portProbe.listeningPorts(pid);
 }

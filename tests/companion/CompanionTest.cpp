@@ -73,7 +73,7 @@ struct Fixture
         e.noTrayDelay = std::chrono::milliseconds(0);
         e.makeAdvertiser = [this](qint64 port) {
             auto advertiser = std::make_unique<Advertiser>(port, std::unique_ptr<FakeHost>(host = new FakeHost));
-            host->runCharles(4242, {1, 8888, 9999, 65535});
+            host->runCharles(4242, QList<qint64>{1, 8888, 9999, 65535});
             host->addresses = {QStringLiteral("192.0.2.10")};
             advertiser->setInterval(std::chrono::hours(1));
             return advertiser;

@@ -58,20 +58,20 @@ struct FakePublisher final : NetServicePublisher
 struct FakeHost final : AdvertiserHost
 {
     std::vector<RunningApplication> applications;
-    QMap<qint32, QList<qint64>> ports;
+    QMap<qint32, std::optional<QList<qint64>>> ports; // nothing: the probe is stuck
     QStringList addresses;
     std::optional<QString> displayName = QStringLiteral("Test Computer");
     FakePublisher fakePublisher;
     int cycles = 0;
 
     std::vector<RunningApplication> runningApplications() override { return ++cycles, applications; }
-    QList<qint64> listeningPorts(qint32 pid) override { return ports.value(pid); }
+    std::optional<QList<qint64>> listeningPorts(qint32 pid) override { return ports.value(pid, QList<qint64>()); }
     QStringList physicalAddresses() override { return addresses; }
     std::optional<QString> hostDisplayName() override { return displayName; }
     NetServicePublisher &publisher() override { return fakePublisher; }
 
     // Charles as a bundle at /Applications/Charles.app with this pid.
-    void runCharles(qint32 pid, QList<qint64> listening = {8888})
+    void runCharles(qint32 pid, std::optional<QList<qint64>> listening = QList<qint64>{8888})
     {
         applications = {RunningApplication{std::nullopt, QStringLiteral("/Applications/Charles.app"), pid}};
         ports[pid] = listening;

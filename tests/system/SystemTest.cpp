@@ -81,7 +81,7 @@ TEST(Install, IntoAPrefixAndFromTheDebianPackage)
              {"grep", "-qxF", "StartupWMClass=" QUILLFEN_APP_ID, desktop},
              {"grep", "-qxF", "Exec=" + command, desktop},
              {"grep", "-qxF", "ExecStart=" + command + " --cli", unit},
-             {"appstreamcli", "validate", "--no-net", at("usr/share/metainfo/" QUILLFEN_APP_ID ".metainfo.xml")},
+             {"appstreamcli", "validate-tree", "--no-net", at("usr")},
              {"mandoc", "-Tlint", man},
              {"desktop-file-validate", desktop},
              {"systemd-analyze", "verify", unit},
@@ -160,14 +160,17 @@ TEST(ListeningPortsSystem, FailingToolsGiveNothingWithinTheBound)
         c.outlivesKill ? qputenv("HANG_TOOL_HOLD", QFile::encodeName(lock.fileName())) : qunsetenv("HANG_TOOL_HOLD");
         probe = std::make_unique<ListeningPortProbe>(c.tool, std::chrono::seconds(1));
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(probe->listeningPorts(1) + probe->listeningPorts(1), QList<qint64>{});
+        EXPECT_EQ(probe->listeningPorts(1), QList<qint64>{});
+        // While the killed tool lives on, nothing is known; otherwise the answer is empty.
+        EXPECT_EQ(probe->listeningPorts(1), c.outlivesKill ? std::nullopt : std::optional(QList<qint64>{}));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << "the bound did not hold";
         EXPECT_EQ(probe->unreapedTools(), c.outlivesKill ? 1 : 0) << "a second tool started, or one was not reaped";
     }
     flock(lock.handle(), LOCK_UN); // the stuck tool can die now
     for (int i = 0; i < 100 && probe->unreapedTools() > 0; ++i, usleep(200000))
-        EXPECT_EQ(probe->listeningPorts(1), QList<qint64>{});
+        probe->listeningPorts(1);
     EXPECT_EQ(probe->unreapedTools(), 0);
+    EXPECT_EQ(probe->listeningPorts(1), QList<qint64>{});
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
 }
 

@@ -28,8 +28,8 @@ QString published(int port) { return QStringLiteral("可被 iPhone 发现 · Cha
 const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
 
 // Runs one command line at a time against an advertiser on a fake host:
-//   start | cycle | stop | setport N | charles PID [PORT,PORT|none] | quit | apps APP@PID,... |
-//   ports PID PORT,PORT|none | addresses A,B|none | name TEXT |
+//   start | cycle | stop | setport N | charles PID [PORT,PORT|none|unknown] | quit | apps APP@PID,... |
+//   ports PID PORT,PORT|none|unknown | addresses A,B|none | name TEXT |
 //   published | failed | failed-empty | stray
 // Several commands may share a step, separated by ';'.
 class Driver
@@ -58,8 +58,10 @@ public:
     bool held() const { return created() > 0 && !host->fakePublisher.created.back()->destroyed; }
 
 private:
-    static QList<qint64> portList(const QString &text) // "none" or PORT,PORT...
+    static std::optional<QList<qint64>> portList(const QString &text) // "none", "unknown" or PORT,PORT...
     {
+        if (text == QLatin1String("unknown"))
+            return std::nullopt;
         QList<qint64> ports;
         for (const QString &port : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
             ports << port.toLongLong();
@@ -165,15 +167,21 @@ const Step steps[] = {
     {"ports 102 8888; cycle", {publishing(8888)}, 1, true},
     {"ports 102 none; cycle", {proxyWaitingForPort}, 1, false},
     {"ports 102 8888; cycle", {publishing(8888)}, 2, true},
+    // a stuck probe knows nothing: the publication and the line stay.
+    {"ports 102 unknown; cycle; cycle", {}, 2, true},
+    {"ports 102 8888; cycle", {}, 2, true},
+    {"quit; charles 103 unknown; cycle", {}, 2, true}, // not even a new process is judged
+    {"ports 103 none; cycle", {proxyWaitingForPort}, 2, false},
     // only the requested port counts.
     {"new 9999; charles 7 8888; start", {waitingForPort(9999)}, 0, false},
     {"ports 7 8888,9999; cycle; published", {publishing(9999), published(9999)}, 1, true},
-    // absent Charles is said once; no address withdraws and leaves the process alone.
+    // absent Charles is said once; no address withdraws; the line always names the outcome.
     {"new; start; cycle; addresses none; charles 55; cycle", {waitingForLaunch, noAddress}, 0, false},
-    {"quit; cycle; cycle", {}, 0, false}, // the not-running marker was kept
+    {"quit; cycle; cycle", {waitingForLaunch}, 0, false}, // Charles left while no address was found
     {"charles 56; addresses 192.0.2.10; cycle", {publishing(8888)}, 1, true},
     {"addresses none; cycle", {noAddress}, 1, false},
-    {"addresses 192.0.2.10; cycle", {publishing(8888)}, 2, true},
+    {"ports 56 none; addresses 192.0.2.10; cycle", {proxyWaitingForPort}, 1, false}, // the port is the problem now
+    {"ports 56 8888; cycle", {publishing(8888)}, 2, true},
     // a new address list republishes: order, added, removed.
     {"new; charles 9; start", {publishing(8888)}, 1, true},
     {"addresses 2001:db8::10,192.0.2.10; cycle", {}, 2, true}, // same text, dropped as a repeat
@@ -184,9 +192,9 @@ const Step steps[] = {
     {"failed", {failed}, 1, false},
     {"cycle; failed", {publishing(8888), failed}, 2, false},
     {"cycle", {publishing(8888)}, 3, true},
-    // the port closing after a failure says nothing new.
+    // the port closing after a failure replaces the failure line.
     {"new; charles 3; start; failed-empty", {publishing(8888), QStringLiteral("设备发现发布失败，请检查本地网络权限（[:]）")}, 1, false},
-    {"ports 3 none; cycle", {}, 1, false},
+    {"ports 3 none; cycle; cycle", {proxyWaitingForPort}, 1, false},
     // events of other services change nothing.
     {"new; charles 3; start; addresses 192.0.2.99; cycle", {publishing(8888)}, 2, true},
     {"stray", {}, 2, true},
@@ -201,6 +209,7 @@ const Step steps[] = {
     {"new; apps /opt/charles.app@1,com.xk72.charles@2; ports 1 8888; ports 2 8888; start", {waitingForLaunch}, 0, false},
     {"apps com.xk72.Charles@3,/Applications/Charles.app@4; ports 3 8888; cycle", {publishing(8888)}, 1, true},
     {"apps /x/Charles.app.bak@5,/Applications/Charles.app@6; ports 5 8888; cycle", {proxyWaitingForPort}, 1, false},
+    {"apps /x/MyCharles.app@7,/x/Charles.apps@8,com.xk72.Charles.beta@9; cycle", {waitingForLaunch}, 1, false},
 };
 
 
