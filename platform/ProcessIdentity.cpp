@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 namespace ProcessIdentity {
 
 std::optional<QString> applicationIdFromUnit(const QString &unit)
@@ -107,6 +109,74 @@ std::optional<JavaMain> javaMain(const QStringList &arguments)
 }
 
 } // namespace
+
+QStringList javaArgumentFileWords(const QByteArray &text)
+{
+    QStringList words;
+    QByteArray word;
+    bool inWord = false;
+    char quote = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == quote) {
+                quote = 0;
+            } else if (c == '\\' && i + 1 < text.size()) {
+                const char next = text[++i];
+                if (next == '\n' || next == '\r') { // continued: the next line without its indent
+                    if (next == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                        ++i;
+                    while (i + 1 < text.size() && (text[i + 1] == ' ' || text[i + 1] == '\t'))
+                        ++i;
+                } else {
+                    word += next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next == 'f' ? '\f' : next;
+                }
+            } else {
+                word += c;
+            }
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+            if (inWord)
+                words << QString::fromLocal8Bit(std::exchange(word, {}));
+            inWord = false;
+        } else if (c == '#' && !inWord) {
+            while (i + 1 < text.size() && text[i + 1] != '\n' && text[i + 1] != '\r')
+                ++i;
+        } else {
+            inWord = true;
+            if (c == '"' || c == '\'')
+                quote = c;
+            else
+                word += c;
+        }
+    }
+    if (inWord)
+        words << QString::fromLocal8Bit(word);
+    return words;
+}
+
+QStringList withJavaArgumentFiles(const QString &executable, const QStringList &arguments,
+                                  const std::function<std::optional<QByteArray>(const QString &)> &readFile)
+{
+    if (!isJavaVm(executable, arguments))
+        return arguments;
+    QStringList expanded = arguments.mid(0, 1);
+    bool expanding = true;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--disable-@files"))
+            expanding = false;
+        if (!expanding || !argument.startsWith(QLatin1Char('@'))) {
+            expanded << argument;
+        } else if (argument.startsWith(QLatin1String("@@"))) {
+            expanded << argument.mid(1);
+        } else if (const std::optional<QByteArray> text = readFile(argument.mid(1))) {
+            expanded << javaArgumentFileWords(*text);
+        } else {
+            expanded << argument;
+        }
+    }
+    return expanded;
+}
 
 std::optional<QString> charlesIdentifier(const QString &executable, const QStringList &arguments)
 {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QByteArray>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 // How a Linux process is recognised as an application: the pieces that
@@ -17,6 +19,19 @@ std::optional<QString> applicationIdFromUnit(const QString &unit);
 // module com.charlesproxy (5.x) or one of their main classes. Launcher
 // scripts and other programs that merely name charles are not Charles.
 std::optional<QString> charlesIdentifier(const QString &executable, const QStringList &arguments);
+
+// The words of a java argument file: blanks and line ends separate them,
+// single or double quotes hold blanks (a backslash inside them escapes the
+// next character, and before a line end joins the next line), and "#" at the
+// start of a word makes the rest of its line a comment.
+QStringList javaArgumentFileWords(const QByteArray &text);
+
+// A Java VM's arguments as its launcher reads them: each "@file" before
+// "--disable-@files" stands for the words of that file, as readFile gives it
+// (left as it is when the file cannot be read), and "@@word" for "@word".
+// Other programs' arguments come back unchanged.
+QStringList withJavaArgumentFiles(const QString &executable, const QStringList &arguments,
+                                  const std::function<std::optional<QByteArray>(const QString &)> &readFile);
 
 // The program file an interpreter runs: the archive a Java VM runs with -jar,
 // or the script given to sh, bash, python and the like. Nothing for other

@@ -21,15 +21,15 @@ namespace {
 // /proc files are read with plain system calls: the cycle reads two or three
 // of them for every process of the user, and QFile's extra work (stat,
 // buffering, path handling) would be most of the cost.
-std::optional<QByteArray> readSmallFile(const QByteArray &path)
+std::optional<QByteArray> readSmallFile(const QByteArray &path, qsizetype limit = 1 << 20)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     QByteArray contents;
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    ssize_t n = 0;
+    while (contents.size() < limit && (n = ::read(fd, buffer, sizeof buffer)) > 0)
         contents.append(buffer, n);
     ::close(fd);
     if (n < 0)
@@ -87,6 +87,11 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
     RunningApplication application;
     application.processIdentifier = pid;
     const QString executable = readLink(dir + "/exe");
+    // Argument files are found from the folder the VM runs in.
+    arguments = ProcessIdentity::withJavaArgumentFiles(executable, arguments, [&](const QString &file) {
+        const QString path = QFileInfo(file).isRelative() ? readLink(dir + "/cwd") + QLatin1Char('/') + file : file;
+        return readSmallFile(QFile::encodeName(path), 64 * 1024);
+    });
     if (!executable.isEmpty())
         application.bundleLocation = ProcessIdentity::enclosingBundle(executable);
     if (!application.bundleLocation) {

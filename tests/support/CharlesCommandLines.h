@@ -46,4 +46,9 @@ inline const CharlesCommandLine charlesCommandLines[] = {
     {"/usr/bin/java", "java -cp com.charlesproxy org.example.Main -m com.charlesproxy", false},
     {"/usr/bin/java", "java -p /opt/charles/lib --add-modules com.charlesproxy -m org.example.app", false},
     {"/usr/bin/java", "java -Dcharles.config=x -version", false},
+    // Names that only end with or contain Charles's.
+    {"/usr/bin/java", "java -jar /opt/tools/notcharles.jar", false},
+    {"/usr/bin/java", "java -jar /opt/charles.jar.d/tool.jar", false},
+    {"/usr/bin/java", "java -m com.charlesproxy.tools/org.example.Main", false},
+    {"/usr/bin/java", "java org.example.com.xk72.charles.gui.MainWithClassLoader", false},
 };

@@ -54,6 +54,18 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     for (const QStringList &args : {QStringList{"bash", "-i"}, {"bash", "--"}}) // no program file
         EXPECT_EQ(interpretedProgram("/usr/bin/bash", args), std::nullopt);
 
+    // Java argument files: their words, and where the launcher reads them.
+    const std::pair<QByteArray, QStringList> argumentFiles[] = {
+        {"-Xmx1g  \"-Dname=a b\"\n# -jar x.jar\r\n-jar 'c d/charles.jar'", {"-Xmx1g", "-Dname=a b", "-jar", "c d/charles.jar"}},
+        {"a#b \"x\\ty\" \"long \\\n    line\" '' 'it\"s'", {"a#b", "x\ty", "long line", "", "it\"s"}},
+    };
+    for (const auto &[text, words] : argumentFiles)
+        EXPECT_EQ(javaArgumentFileWords(text), words) << text.toStdString();
+    const auto read = [](const QString &file) { return file == "o" ? std::optional<QByteArray>("-jar x.jar") : std::nullopt; };
+    EXPECT_EQ(withJavaArgumentFiles("/usr/bin/java", {"java", "@o", "@@o", "@gone", "--disable-@files", "@o"}, read),
+              (QStringList{"java", "-jar", "x.jar", "@o", "@gone", "--disable-@files", "@o"}));
+    EXPECT_EQ(withJavaArgumentFiles("/usr/bin/bash", {"bash", "@o"}, read), (QStringList{"bash", "@o"}));
+
     // Every rule on a fixture tree.
     QTemporaryDir root;
     // The innermost bundle; Charles as a VM known by argv[0] alone; a script
@@ -65,6 +77,10 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     addProcess(root, 11, "/usr/bin/calc (deleted)", {"calc"}, "app-gnome-org.gnome.Calc-4.scope");
     addProcess(root, 12, "/srv/Old.app/In.application/bin/x (deleted)", {"x"});
     QDir().mkpath(root.filePath("13")); // gone: no cmdline
+    QFile options(root.filePath("charles.options")); // Charles started with a java argument file
+    ASSERT_TRUE(options.open(QIODevice::WriteOnly) && options.write("-Xmx1024M\n-jar /opt/charles/lib/charles.jar\n") > 0);
+    options.close();
+    addProcess(root, 15, "/usr/bin/java", {"java", "@" + options.fileName()});
     if (geteuid() == 0) { // another user's process
         addProcess(root, 14, "/usr/bin/other", {"other"});
         ASSERT_EQ(chown(QFile::encodeName(root.filePath("14")).constData(), 4242, 4242), 0);
@@ -75,7 +91,7 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
         seen << QString("%1 %2 %3").arg(a.processIdentifier).arg(a.bundleIdentifier.value_or("-"),
                                                                   a.bundleLocation.value_or("-"));
     EXPECT_EQ(seen, (QStringList{"9 com.xk72.Charles -", "10 - /home/me/Tool.app", "11 org.gnome.Calc -",
-                                 "12 - /srv/Old.app", "100 - /opt/Tools.app/Charles.app"}));
+                                 "12 - /srv/Old.app", "15 com.xk72.Charles -", "100 - /opt/Tools.app/Charles.app"}));
 
     // What was learnt about a process is kept while its stat line says it is
     // the same program. Java replaces bash at pid 1 behind a stat line that
@@ -94,4 +110,5 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     ASSERT_FALSE(charlesSeen());
     addProcess(root, 1, "/bin/bash", {"bash", "charles"}, "app-com.xk72.Charles-1.scope", "bash", 1LL << 50);
     EXPECT_TRUE(charlesSeen());
+    EXPECT_TRUE(charlesSeen()); // and stays found while its unit is read again
 }
