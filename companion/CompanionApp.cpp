@@ -5,7 +5,7 @@
 #include "companion/HelpPage.h"
 #include "companion/PortEntry.h"
 #include "companion/PortPrompt.h"
-#include "companion/SingleCopyLock.h"
+#include "platform/SingleCopyLock.h"
 #include "companion/StatusItem.h"
 #include "companion/StatusWindow.h"
 #include "platform/Preferences.h"

@@ -8,7 +8,7 @@
 #include "companion/HelpPage.h"
 #include "companion/PortDialog.h"
 #include "companion/PortPrompt.h"
-#include "companion/SingleCopyLock.h"
+#include "platform/SingleCopyLock.h"
 #include "companion/StatusItem.h"
 #include "companion/StatusNotifierItem.h"
 #include "companion/StatusWindow.h"
@@ -19,7 +19,6 @@
 
 #include <QDesktopServices>
 #include <QLabel>
-#include <QLockFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -208,8 +207,10 @@ TEST(Companion, OneCopyMenuPortEntryHelpQuitAndStoredPort)
 
     // A copy that took the lock and died without releasing it (_exit: no destructor).
     if (fork() == 0)
-        _exit(QLockFile(f.lockPath).tryLock(0) ? 0 : 1);
-    wait(nullptr);
+        _exit(SingleCopyLock(f.lockPath).acquire() == SingleCopyLock::Outcome::Acquired ? 0 : 1);
+    int status = -1;
+    wait(&status);
+    ASSERT_EQ(status, 0);
     ASSERT_TRUE(QFile::exists(f.lockPath));
     // That lock is taken over; one that cannot be made at all (its folder is
     // a file) lets the companion run unguarded. A stored port in range is

@@ -37,7 +37,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 id=example.quillfen.mac name="Quillfen Mac 助手"
 need() { for t; do command -v "$t" >/dev/null || { echo "missing $t" >&2; exit 77; }; done; }
 [ "$(id -u)" = 0 ] || { echo "needs root: namespaces and a user of its own" >&2; exit 77; }
-need ip unshare nsenter setpriv dbus-daemon dbus-monitor busctl jq convert
+need ip unshare nsenter setpriv flock dbus-daemon dbus-monitor busctl jq convert
 case $desktop in
     xembed) need Xvfb trayer xdotool xwininfo xprop import ;;
     sway) need sway swaymsg waybar grim wtype ;;
@@ -317,4 +317,4 @@ wait_until 20 published_on 65535 || fail "the phone does not see the service on 
 choose 退出 Up Return
 wait_until 10 ended || fail "the quit line did not end the program"
 wait "$job" || fail "the program ended with status $?"
-[ ! -e "$run/QuillfenMac.lock" ] || fail "the single-copy lock was left behind"
+flock -n "$run/QuillfenMac.lock" true || fail "the single-copy lock is still held"

@@ -1,14 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <memory>
 
-class QLockFile;
-
-// Keeps a second copy of the menu-bar companion from starting beside the
-// first: a per-user lock file, held for as long as the process lives. A lock
-// left behind by a copy that crashed belongs to a process that no longer
-// exists, and the next start takes it over.
+// Keeps a second copy from running beside the first: an exclusive flock on a
+// per-user file, held for as long as the process lives. The kernel drops the
+// lock when its holder ends, however it ends, so a lock is never stale and no
+// process id or program name needs to be compared. The file itself stays.
 class SingleCopyLock
 {
 public:
@@ -31,5 +28,5 @@ public:
 
 private:
     QString m_path;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
 };
