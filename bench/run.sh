@@ -21,6 +21,7 @@ cycle_bench="$build/bench/cycle_bench"
 [ "$(id -u)" = 0 ] || { echo "bench needs root (network namespaces)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/quillfen-bench.XXXXXX)
+mkdir -m 700 "$work/run"
 lan="$work/lan"
 pids=()
 cleanup() {
@@ -40,8 +41,9 @@ mkdir -p "$work/config" "$work/Charles.app/Contents/MacOS"
 cp "$proxy_tool" "$work/Charles.app/Contents/MacOS/Charles"
 charles="$work/Charles.app/Contents/MacOS/Charles"
 # Always run in the background or in a process substitution: it replaces
-# the subshell, so $! is the program itself.
-on_mac() { exec "$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" "$@"; }
+# the subshell, so $! is the program itself. The command-line copy keeps its
+# single-copy lock apart from the tray's (whose XDG_RUNTIME_DIR is "$work").
+on_mac() { exec "$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" "$@"; }
 
 declare -A result base
 # The "name value" lines of cycle_bench; its status lines are skipped.

@@ -66,7 +66,7 @@ echo "  命名空间：$QF_MAC_NS，$QF_PHONE_NS"
 
 say "启动 QuillfenMac --cli（在 mac 一侧）"
 mkdir -p "$work/config"
-"$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" "$program" --cli >"$work/status.txt" 2>&1 &
+"$lan_tool" exec "$lan" mac env XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" "$program" --cli >"$work/status.txt" 2>&1 &
 program_pid=$!
 wait_for_line "等待 Charles 启动" 10
 sed 's/^/  状态：/' "$work/status.txt"

@@ -32,11 +32,17 @@ trap '"$lan_tool" down "$lan" >/dev/null 2>&1 || true; rm -rf -- "$work"' EXIT
 # Actions.
 # Starts CMD on SIDE in the background as WHO (output in $work/WHO.out, .err).
 start() {
-    "$lan_tool" exec "$lan" "$2" env XDG_CONFIG_HOME="$work" "${@:3}" <"${input:-/dev/null}" >"$work/$1.out" 2>"$work/$1.err" &
+    "$lan_tool" exec "$lan" "$2" env XDG_CONFIG_HOME="$work" XDG_RUNTIME_DIR="$work" "${@:3}" <"${input:-/dev/null}" >"$work/$1.out" 2>"$work/$1.err" &
     echo $! >"$work/$1.pid"
 }
 stop() { kill -"${2:-TERM}" "$(cat "$work/$1.pid")"; wait "$(cat "$work/$1.pid")" 2>/dev/null || true; }
 program() { start program mac "$build/QuillfenMac" "$@"; said=program mark=0; }
+# One more copy for the same user while the program runs: it says so and ends with 3.
+second_copy() {
+    start second mac timeout 10 "$build/QuillfenMac" "$@"
+    local status=0; wait "$(cat "$work/second.pid")" || status=$?
+    [ "$status" = 3 ] && grep -qxF "Quillfen Mac 助手已在运行（菜单栏或命令行模式），这一份不发布，退出。" "$work/second.err"
+}
 publisher() {
     mkfifo "$work/in" && exec 3<>"$work/in"
     input="$work/in" start publisher mac "$build/tests/tools/publisher_tool" "$@"
@@ -108,6 +114,7 @@ scenario_Program() {
     step 'program --cli'                                    "$waiting"                             -
     step 'proxy impostor Proxy.app 8888; sleep 4'           ''                                     -
     step 'stop impostor; proxy charles Charles.app 8888'    "$(publishing 8888)|$(published 8888)" "$(record 8888 $routable)"
+    step 'second_copy --port 9999'                          ''                                     "$(record 8888 $routable)"
     step 'stop charles KILL'                                "$quit"                                -
     step 'proxy charles Charles.app 8888'                   "$(publishing 8888)|$(published 8888)" "$(record 8888 $routable)"
     step 'stop program KILL'                                ''                                     -
