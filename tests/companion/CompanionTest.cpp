@@ -258,6 +258,9 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // no tray, no other copy
+    // A runtime folder of the test's own: Qt would otherwise make /tmp/runtime-USER.
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
