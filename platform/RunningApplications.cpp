@@ -191,10 +191,12 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
     }
     std::sort(pids.begin(), pids.end());
 
-    // Only the user's own processes matter, and the owner of the files in
-    // /proc/PID is the cheapest way to learn whose a process is: the
-    // directory's for a process not seen before, the stat line's (which is
-    // read anyway) for one that is known.
+    // Only the user's own processes matter, and the owner of the directory
+    // /proc/PID is the cheapest way to learn whose a new process is. A known
+    // one is not asked again: the same identity means the same process
+    // running the same program, and the kernel makes the files inside root's
+    // when the process is not dumpable (a java given file capabilities) or a
+    // zombie, which would make it vanish and come back every other cycle.
     const uid_t user = geteuid();
     const quint64 now = ticksSinceBoot();
     static const quint64 settledTicks = settledSeconds * quint64(sysconf(_SC_CLK_TCK));
@@ -216,10 +218,6 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
         const int fd = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue; // gone
-        if (seenBefore && (fstat(fd, &owner) != 0 || owner.st_uid != user)) {
-            ::close(fd);
-            continue;
-        }
         // The whole line comes in one read.
         char stat[1024];
         const ssize_t length = read(fd, stat, sizeof stat);

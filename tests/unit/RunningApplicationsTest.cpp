@@ -81,17 +81,28 @@ TEST(RunningApplications, EveryRuleAndWhatIsKept)
     ASSERT_TRUE(options.open(QIODevice::WriteOnly) && options.write("-Xmx1024M\n-jar /opt/charles/lib/charles.jar\n") > 0);
     options.close();
     addProcess(root, 15, "/usr/bin/java", {"java", "@" + options.fileName()});
-    if (geteuid() == 0) { // another user's process
+    if (geteuid() == 0) { // another user's process; the user's own, made not dumpable (its files root's)
         addProcess(root, 14, "/usr/bin/other", {"other"});
         ASSERT_EQ(chown(QFile::encodeName(root.filePath("14")).constData(), 4242, 4242), 0);
+        addProcess(root, 16, "/usr/bin/java", {"java", "-jar", "/opt/charles/lib/charles.jar"});
     }
     RunningApplicationScanner scanner(root.path());
-    QStringList seen;
-    for (const RunningApplication &a : scanner.runningApplications())
-        seen << QString("%1 %2 %3").arg(a.processIdentifier).arg(a.bundleIdentifier.value_or("-"),
-                                                                  a.bundleLocation.value_or("-"));
-    EXPECT_EQ(seen, (QStringList{"9 com.xk72.Charles -", "10 - /home/me/Tool.app", "11 org.gnome.Calc -",
-                                 "12 - /srv/Old.app", "15 com.xk72.Charles -", "100 - /opt/Tools.app/Charles.app"}));
+    const auto scan = [&] {
+        QStringList seen;
+        for (const RunningApplication &a : scanner.runningApplications())
+            seen << QString("%1 %2 %3").arg(a.processIdentifier).arg(a.bundleIdentifier.value_or("-"),
+                                                                      a.bundleLocation.value_or("-"));
+        return seen;
+    };
+    QStringList expected{"9 com.xk72.Charles -", "10 - /home/me/Tool.app", "11 org.gnome.Calc -",
+                         "12 - /srv/Old.app", "15 com.xk72.Charles -", "100 - /opt/Tools.app/Charles.app"};
+    if (geteuid() == 0)
+        expected.insert(5, "16 com.xk72.Charles -");
+    EXPECT_EQ(scan(), expected);
+    if (geteuid() == 0) { // pid 16 made not dumpable: the kernel gives its files to root, here someone else
+        ASSERT_EQ(chown(QFile::encodeName(root.filePath("16/stat")).constData(), 4242, 4242), 0);
+        EXPECT_EQ(scan(), expected);
+    }
 
     // What was learnt about a process is kept while its stat line says it is
     // the same program. Java replaces bash at pid 1 behind a stat line that
