@@ -21,7 +21,7 @@ int runCommandLineMode(int &argc, char **argv, std::optional<qint64> port)
         std::fputs("Quillfen Mac 助手已在运行（菜单栏或命令行模式），这一份不发布，退出。\n", stderr);
         return anotherCopyRuns;
     case SingleCopyLock::Outcome::Unavailable:
-        std::fprintf(stderr, "无法创建锁文件 %s，无法确认是否已有一份在运行。\n", qPrintable(lock.path()));
+        std::fputs(lock.unavailableText().constData(), stderr);
         break;
     }
     Advertiser advertiser(port);

@@ -5,10 +5,10 @@
 #include "companion/HelpPage.h"
 #include "companion/PortEntry.h"
 #include "companion/PortPrompt.h"
-#include "platform/SingleCopyLock.h"
 #include "companion/StatusItem.h"
 #include "companion/StatusWindow.h"
 #include "platform/Preferences.h"
+#include "platform/SingleCopyLock.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -68,8 +68,7 @@ void CompanionApp::applicationDidFinishLaunching()
             m_environment.terminate();
             return;
         case SingleCopyLock::Outcome::Unavailable:
-            std::fprintf(stderr, "无法创建锁文件 %s，无法确认是否已有一份在运行。\n",
-                         qPrintable(m_environment.singleCopyLock->path()));
+            std::fputs(m_environment.singleCopyLock->unavailableText().constData(), stderr);
             break;
         }
     }

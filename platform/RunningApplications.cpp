@@ -87,19 +87,18 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
     RunningApplication application;
     application.processIdentifier = pid;
     const QString executable = readLink(dir + "/exe");
-    // Argument files are found from the folder the VM runs in.
+    // A relative file named on the command line lies in the process's working folder.
+    const auto fromWorkingFolder = [&](const QString &file) {
+        return QFileInfo(file).isRelative() ? readLink(dir + "/cwd") + QLatin1Char('/') + file : file;
+    };
     arguments = ProcessIdentity::withJavaArgumentFiles(executable, arguments, [&](const QString &file) {
-        const QString path = QFileInfo(file).isRelative() ? readLink(dir + "/cwd") + QLatin1Char('/') + file : file;
-        return readSmallFile(QFile::encodeName(path), 64 * 1024);
+        return readSmallFile(QFile::encodeName(fromWorkingFolder(file)), 64 * 1024);
     });
     if (!executable.isEmpty())
         application.bundleLocation = ProcessIdentity::enclosingBundle(executable);
     if (!application.bundleLocation) {
-        if (std::optional<QString> program = ProcessIdentity::interpretedProgram(executable, arguments)) {
-            if (QFileInfo(*program).isRelative())
-                program = readLink(dir + "/cwd") + QLatin1Char('/') + *program;
-            application.bundleLocation = ProcessIdentity::enclosingBundle(QDir::cleanPath(*program));
-        }
+        if (const std::optional<QString> program = ProcessIdentity::interpretedProgram(executable, arguments))
+            application.bundleLocation = ProcessIdentity::enclosingBundle(QDir::cleanPath(fromWorkingFolder(*program)));
     }
 
     application.bundleIdentifier = ProcessIdentity::charlesIdentifier(executable, arguments);

@@ -29,6 +29,11 @@ SingleCopyLock::~SingleCopyLock()
         ::close(m_fd);
 }
 
+QByteArray SingleCopyLock::unavailableText() const
+{
+    return "无法创建锁文件 " + QFile::encodeName(m_path) + "，无法确认是否已有一份在运行。\n";
+}
+
 SingleCopyLock::Outcome SingleCopyLock::acquire()
 {
     if (m_fd >= 0)

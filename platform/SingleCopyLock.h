@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Keeps a second copy from running beside the first: an exclusive flock on a
@@ -25,6 +26,8 @@ public:
 
     Outcome acquire();
     QString path() const { return m_path; }
+    // What to tell the user when acquire() gives Unavailable, a line of its own.
+    QByteArray unavailableText() const;
 
 private:
     QString m_path;
