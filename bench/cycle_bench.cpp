@@ -8,6 +8,12 @@
 //                       companion (QT_QPA_PLATFORM=offscreen), whose own
 //                       advertiser is timed
 //   cycle_bench idle N  no Charles: time N cycles over the process list
+//   cycle_bench walk N K
+//                       the process walk alone, as whoever runs it: N calls
+//                       over what runs, then the first call that meets K new
+//                       processes of the same user and the call after it
+//                       (they are young then, so read again), and whether
+//                       the answers equal those of a walk that knows nothing
 //   cycle_bench blocked S
 //                       cycles every 3 s for S seconds while lsof hangs (the
 //                       caller puts a hanging tool in its place): the longest
@@ -27,14 +33,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStringList>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -88,6 +97,58 @@ void bareLsof(qint32 pid)
         waitpid(child, nullptr, 0);
 }
 
+QStringList described(const std::vector<RunningApplication> &applications)
+{
+    QStringList lines;
+    for (const RunningApplication &a : applications)
+        lines << QStringLiteral("%1 %2 %3").arg(a.processIdentifier).arg(a.bundleIdentifier.value_or("-"), a.bundleLocation.value_or("-"));
+    return lines;
+}
+
+int walk(int n, int newProcesses)
+{
+    RunningApplicationScanner scanner;
+    const size_t known = scanner.runningApplications().size();
+    double t = cpuMs();
+    for (int i = 0; i < n; ++i)
+        scanner.runningApplications();
+    const double idle = (cpuMs() - t) / n;
+    // Three rounds of new processes; the median of each figure.
+    std::vector<double> first, young;
+    bool same = true;
+    char sleep[] = "sleep", forLong[] = "600";
+    char *arguments[] = {sleep, forLong, nullptr};
+    for (int round = 0; round < 3; ++round) {
+        std::vector<pid_t> children;
+        for (int i = 0; i < newProcesses; ++i) {
+            pid_t child = 0;
+            if (posix_spawnp(&child, sleep, nullptr, nullptr, arguments, environ) == 0)
+                children.push_back(child);
+        }
+        usleep(1000000); // until each runs sleep
+        t = cpuMs();
+        scanner.runningApplications();
+        first.push_back((cpuMs() - t - idle) * 1000 / children.size());
+        t = cpuMs();
+        const QStringList warm = described(scanner.runningApplications());
+        young.push_back((cpuMs() - t - idle) * 1000 / children.size());
+        same = same && warm == described(RunningApplicationScanner().runningApplications());
+        for (const pid_t child : children)
+            kill(child, SIGKILL);
+        for (const pid_t child : children)
+            waitpid(child, nullptr, 0);
+        scanner.runningApplications(); // forgets them
+    }
+    std::ranges::sort(first);
+    std::ranges::sort(young);
+    std::printf("walk_processes %zu\n", known);
+    std::printf("walk_idle_ms %.3f\n", idle);
+    std::printf("walk_new_us %.2f\n", first[1]);
+    std::printf("walk_young_us %.2f\n", young[1]);
+    std::printf("walk_same_answers %s\n", same ? "yes" : "no");
+    return same ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -123,6 +184,8 @@ int main(int argc, char **argv)
             passOn(text);
     };
 
+    if (mode == QStringLiteral("walk"))
+        return walk(n, argc > 3 ? atoi(argv[3]) : 100);
     if (mode == QStringLiteral("blocked")) {
         qint64 longest = 0;
         QElapsedTimer sinceTick;

@@ -85,6 +85,21 @@ for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
 wait 2>/dev/null || true
 pids=()
 
+# 3b. The process walk alone as an ordinary user (nobody, from a copy it can
+# run) among 400 processes of its own, settled: an idle walk, the first walk
+# that meets 400 new ones and the next (they are young then), and whether the
+# answers equal a walk that knows nothing.
+chmod 711 "$work"
+mkdir -m 755 "$work/walk"
+cp "$cycle_bench" "$work/walk/"
+as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$work/walk" XDG_RUNTIME_DIR="$work/walk")
+for _ in $(seq 400); do "${as_nobody[@]}" sleep 600 & pids+=("$!"); done
+sleep 11
+measure < <(cd "$work/walk" && "${as_nobody[@]}" ./cycle_bench walk 200 400)
+for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+wait 2>/dev/null || true
+pids=()
+
 # 4. From the port opening to the phone resolving the record, and from the
 # proxy quitting to the phone seeing it go; resident memory of both modes
 # after a few cycles and again after all of these.
@@ -147,6 +162,10 @@ row "  ratio cycle / lsof" ratio_menubar "<= 1.05"
 row "CPU per cycle, no proxy, 400 started (ms; ${result[processes_400]:-?} processes)" idle_ms_400 "<= 3"
 row "CPU per cycle, no proxy, 800 started (ms; ${result[processes_800]:-?} processes)" idle_ms_800 ""
 row "  growth per further process (us)" growth_us "<= 5"
+row "walk as a user, 400 own processes (ms; ${result[walk_processes]:-?} in all)" walk_idle_ms "<= 3"
+row "  CPU per new process, the first walk that meets it (us)" walk_new_us "<= 40"
+row "  CPU per young process, each later walk (us)" walk_young_us ""
+row "  same answers as a walk that knows nothing" walk_same_answers "yes"
 row "longest event-loop block, lsof hung and unreaped (s)" longest_block_s "<= 5.5"
 row "resident memory, command-line mode, after 7 s (MiB)" rss_cli_start "<= 20"
 row "  and after the runs below (MiB)" rss_cli_end "<= 20, no growth"

@@ -18,29 +18,35 @@
 
 namespace {
 
-// /proc files are read with plain system calls: the cycle reads two or three
-// of them for every process of the user, and QFile's extra work (stat,
-// buffering, path handling) would be most of the cost.
-std::optional<QByteArray> readSmallFile(const QByteArray &path, qsizetype limit = 1 << 20)
+// /proc files are read with plain system calls relative to the open /proc
+// folder: a new process costs four or five of them, and QFile's extra work
+// (stat, buffering, path handling) would be most of the cost. An absolute
+// path is read as it is.
+std::optional<QByteArray> readSmallFile(int folderFd, const char *path, qsizetype limit = 1 << 20)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::openat(folderFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     QByteArray contents;
     char buffer[4096];
     ssize_t n = 0;
-    while (contents.size() < limit && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+    // A short read is the end here (a /proc file made in one piece, a
+    // command line, a plain file), which saves a read that would return 0.
+    while (contents.size() < limit && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
         contents.append(buffer, n);
+        if (size_t(n) < sizeof buffer)
+            break;
+    }
     ::close(fd);
     if (n < 0)
         return std::nullopt;
     return contents;
 }
 
-QString readLink(const QByteArray &path)
+QString readLink(int folderFd, const char *path)
 {
     char buffer[PATH_MAX];
-    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    const ssize_t n = ::readlinkat(folderFd, path, buffer, sizeof buffer);
     if (n <= 0 || size_t(n) >= sizeof buffer)
         return {};
     QString target = QFile::decodeName(QByteArray(buffer, n));
@@ -59,25 +65,36 @@ QString cgroupUnit(const QByteArray &cgroup)
     return {};
 }
 
-// The application id of the unit the process runs in.
-std::optional<QString> unitIdentifier(const QByteArray &dir)
+// "PID/file", a path inside the proc folder ("PID" when file is empty),
+// written without printf, which would cost more than the lookup.
+struct ProcessFile
 {
-    if (const std::optional<QByteArray> cgroup = readSmallFile(dir + "/cgroup"))
-        return ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
-    return std::nullopt;
-}
+    char path[48];
+    ProcessFile(qint32 pid, const char *file)
+    {
+        char digits[12];
+        int count = 0;
+        for (quint32 rest = quint32(pid); rest || !count; rest /= 10)
+            digits[count++] = char('0' + rest % 10);
+        char *at = path;
+        while (count)
+            *at++ = digits[--count];
+        if (*file)
+            *at++ = '/';
+        for (; *file && at < path + sizeof path - 1; ++file)
+            *at++ = *file;
+        *at = '\0';
+    }
+    operator const char *() const { return path; }
+};
 
-QByteArray processDirectory(const QString &procRoot, qint32 pid)
+// Nothing when the process has gone, or runs no program: a zombie and a
+// kernel thread have no command line.
+std::optional<RunningApplication> readProcess(int procFd, qint32 pid)
 {
-    return QFile::encodeName(procRoot) + '/' + QByteArray::number(pid);
-}
-
-std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pid, bool *identifiedByArguments)
-{
-    const QByteArray dir = processDirectory(procRoot, pid);
-    const std::optional<QByteArray> cmdline = readSmallFile(dir + "/cmdline");
-    if (!cmdline)
-        return std::nullopt; // gone while it was read
+    const std::optional<QByteArray> cmdline = readSmallFile(procFd, ProcessFile(pid, "cmdline"));
+    if (!cmdline || cmdline->isEmpty())
+        return std::nullopt;
     QStringList arguments;
     for (const QByteArray &argument : cmdline->split('\0'))
         arguments << QString::fromLocal8Bit(argument);
@@ -86,13 +103,13 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
 
     RunningApplication application;
     application.processIdentifier = pid;
-    const QString executable = readLink(dir + "/exe");
+    const QString executable = readLink(procFd, ProcessFile(pid, "exe"));
     // A relative file named on the command line lies in the process's working folder.
     const auto fromWorkingFolder = [&](const QString &file) {
-        return QFileInfo(file).isRelative() ? readLink(dir + "/cwd") + QLatin1Char('/') + file : file;
+        return QFileInfo(file).isRelative() ? readLink(procFd, ProcessFile(pid, "cwd")) + QLatin1Char('/') + file : file;
     };
     arguments = ProcessIdentity::withJavaArgumentFiles(executable, arguments, [&](const QString &file) {
-        return readSmallFile(QFile::encodeName(fromWorkingFolder(file)), 64 * 1024);
+        return readSmallFile(AT_FDCWD, QFile::encodeName(fromWorkingFolder(file)).constData(), 64 * 1024);
     });
     if (!executable.isEmpty())
         application.bundleLocation = ProcessIdentity::enclosingBundle(executable);
@@ -101,20 +118,46 @@ std::optional<RunningApplication> readProcess(const QString &procRoot, qint32 pi
             application.bundleLocation = ProcessIdentity::enclosingBundle(QDir::cleanPath(fromWorkingFolder(*program)));
     }
 
+    // Otherwise the application id of the unit the process runs in.
     application.bundleIdentifier = ProcessIdentity::charlesIdentifier(executable, arguments);
-    *identifiedByArguments = application.bundleIdentifier.has_value();
-    if (!application.bundleIdentifier)
-        application.bundleIdentifier = unitIdentifier(dir);
+    if (!application.bundleIdentifier) {
+        if (const std::optional<QByteArray> cgroup = readSmallFile(procFd, ProcessFile(pid, "cgroup")))
+            application.bundleIdentifier = ProcessIdentity::applicationIdFromUnit(cgroupUnit(*cgroup));
+    }
     return application;
 }
 
-// The unit of a process younger than this is read again on every call:
-// launchers move an application they started into the unit that names it
-// (app-….scope) only once it runs, and its cgroup is not part of what
-// identifies it.
-constexpr quint64 settledSeconds = 10;
+// The start time in a stat line "pid (name) state ppid ...", field 22
+// counted from 1 at the pid; the name may hold blanks and parentheses, so it
+// ends at the last ')'.
+std::optional<quint64> startTime(const char *stat, size_t length)
+{
+    const char *end = stat + length;
+    const char *close = static_cast<const char *>(memrchr(stat, ')', length));
+    if (!close)
+        return std::nullopt;
+    int field = 2;
+    for (const char *p = close + 1; p < end; ++p) {
+        if (*p != ' ' || ++field != 22)
+            continue;
+        quint64 ticks = 0;
+        for (const char *digit = p + 1; digit < end && *digit >= '0' && *digit <= '9'; ++digit)
+            ticks = ticks * 10 + quint64(*digit - '0');
+        return ticks;
+    }
+    return std::nullopt;
+}
 
-constexpr quint64 kernelThread = 0x00200000; // PF_KTHREAD in the flags field
+std::optional<quint64> readStartTime(int procFd, qint32 pid)
+{
+    const int fd = openat(procFd, ProcessFile(pid, "stat"), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt; // gone
+    char stat[1024]; // the whole line comes in one read
+    const ssize_t length = read(fd, stat, sizeof stat);
+    ::close(fd);
+    return length > 0 ? startTime(stat, size_t(length)) : std::nullopt;
+}
 
 quint64 ticksSinceBoot()
 {
@@ -125,48 +168,6 @@ quint64 ticksSinceBoot()
 }
 
 } // namespace
-
-std::optional<RunningApplicationScanner::Identity> RunningApplicationScanner::identity(const char *stat, size_t length)
-{
-    // "pid (name) state ppid ...": the name may hold blanks and parentheses,
-    // so it ends at the last ')'. Fields are counted from 1 at the pid.
-    const char *end = stat + length;
-    const char *open = static_cast<const char *>(memchr(stat, '(', length));
-    const char *close = static_cast<const char *>(memrchr(stat, ')', length));
-    if (!open || !close || close < open)
-        return std::nullopt;
-    Identity identity;
-    identity.name = QByteArray(open + 1, close - open - 1);
-    constexpr int flags = 9, startTime = 22, startCode = 26, startStack = 28, argumentsStart = 48, argumentsEnd = 49;
-    quint64 processFlags = 0;
-    int field = 2;
-    for (const char *p = close + 1; p < end; ++p) {
-        if (*p != ' ')
-            continue;
-        quint64 *slot = nullptr;
-        switch (++field) {
-        case flags: slot = &processFlags; break;
-        case startTime: slot = &identity.startTime; break;
-        case startCode: slot = &identity.layout[0]; break;
-        case startStack: slot = &identity.layout[1]; break;
-        case argumentsStart: slot = &identity.layout[2]; break;
-        case argumentsEnd: slot = &identity.layout[3]; break;
-        default: continue;
-        }
-        for (const char *digit = p + 1; digit < end && *digit >= '0' && *digit <= '9'; ++digit)
-            *slot = *slot * 10 + quint64(*digit - '0');
-        if (field == argumentsEnd)
-            break;
-    }
-    // A kernel thread never runs a program, whatever it is called (kworker
-    // threads rename themselves as they work).
-    if (processFlags & kernelThread)
-        identity.name.clear();
-    // Older kernels end before the argument fields.
-    if (field < startStack)
-        return std::nullopt;
-    return identity;
-}
 
 RunningApplicationScanner::RunningApplicationScanner(QString procRoot)
     : m_procRoot(std::move(procRoot))
@@ -180,64 +181,72 @@ std::vector<RunningApplication> RunningApplicationScanner::runningApplications()
     if (!directory)
         return {};
     const int directoryFd = dirfd(directory);
-    std::vector<qint32> pids;
+    struct Entry
+    {
+        qint32 pid;
+        quint64 inode;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(m_known.size() + 64);
     while (const dirent *entry = readdir(directory)) {
         char *end = nullptr;
         const long pid = strtol(entry->d_name, &end, 10);
         if (*entry->d_name < '1' || *entry->d_name > '9' || *end != '\0' || pid > INT32_MAX)
             continue;
-        pids.push_back(qint32(pid));
+        entries.push_back({qint32(pid), quint64(entry->d_ino)});
     }
-    std::sort(pids.begin(), pids.end());
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.pid < b.pid; });
 
+    ++m_calls;
     // Only the user's own processes matter, and the owner of the directory
-    // /proc/PID is the cheapest way to learn whose a new process is. A known
-    // one is not asked again: the same identity means the same process
-    // running the same program, and the kernel makes the files inside root's
-    // when the process is not dumpable (a java given file capabilities) or a
-    // zombie, which would make it vanish and come back every other cycle.
+    // /proc/PID is the cheapest way to learn whose a process is; it stays the
+    // user even when the files inside turn root's (a process that is not
+    // dumpable, such as a java given file capabilities, or a zombie).
     const uid_t user = geteuid();
     const quint64 now = ticksSinceBoot();
-    static const quint64 settledTicks = settledSeconds * quint64(sysconf(_SC_CLK_TCK));
+    static const quint64 youngTicks = youngSeconds * quint64(sysconf(_SC_CLK_TCK));
     std::vector<Known> known;
-    known.reserve(m_known.size() + 16);
+    known.reserve(entries.size());
     std::vector<RunningApplication> applications;
     applications.reserve(m_known.size() + 16);
     auto previous = m_known.begin();
-    for (const qint32 pid : pids) {
-        while (previous != m_known.end() && previous->pid < pid)
+    for (const Entry &entry : entries) {
+        while (previous != m_known.end() && previous->pid < entry.pid)
             ++previous;
-        const bool seenBefore = previous != m_known.end() && previous->pid == pid;
-        char path[32];
-        const int nameLength = snprintf(path, sizeof path, "%d", pid);
-        struct stat owner;
-        if (!seenBefore && (fstatat(directoryFd, path, &owner, 0) != 0 || owner.st_uid != user))
-            continue;
-        memcpy(path + nameLength, "/stat", 6);
-        const int fd = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue; // gone
-        // The whole line comes in one read.
-        char stat[1024];
-        const ssize_t length = read(fd, stat, sizeof stat);
-        ::close(fd);
-        if (length <= 0)
-            continue;
-        const std::optional<Identity> identity = RunningApplicationScanner::identity(stat, size_t(length));
-        if (seenBefore && identity && previous->identity == *identity) {
-            if (!previous->identifiedByArguments && identity->startTime + settledTicks > now)
-                previous->application.bundleIdentifier = unitIdentifier(processDirectory(m_procRoot, pid));
-            applications.push_back(previous->application);
+        const bool seenBefore = previous != m_known.end() && previous->pid == entry.pid && previous->inode == entry.inode;
+        const bool itsTurn = (quint64(entry.pid) + m_calls) % rereadEvery == 0;
+        if (seenBefore && !itsTurn && previous->youngUntil <= now) {
+            if (previous->application)
+                applications.push_back(*previous->application);
             known.push_back(std::move(*previous));
             continue;
         }
-        bool identifiedByArguments = false;
-        std::optional<RunningApplication> application = readProcess(m_procRoot, pid, &identifiedByArguments);
-        if (!application)
-            continue;
-        applications.push_back(*application);
-        if (identity)
-            known.push_back({pid, *identity, identifiedByArguments, std::move(*application)});
+        Known process{entry.pid, entry.inode, false, 0, std::nullopt};
+        if (seenBefore && previous->own) {
+            process.own = true;
+            process.youngUntil = previous->youngUntil;
+        } else {
+            struct stat owner;
+            if (fstatat(directoryFd, ProcessFile(entry.pid, ""), &owner, 0) != 0)
+                continue; // gone
+            process.own = owner.st_uid == user;
+            // A process that appears between two calls has only just
+            // started; of those running at the first call only the stat line
+            // tells the age.
+            if (process.own && m_calls > 1) {
+                process.youngUntil = now + youngTicks;
+            } else if (process.own) {
+                const std::optional<quint64> started = readStartTime(directoryFd, entry.pid);
+                if (!started)
+                    continue; // gone
+                process.youngUntil = *started + youngTicks;
+            }
+        }
+        if (process.own)
+            process.application = readProcess(directoryFd, entry.pid);
+        if (process.application)
+            applications.push_back(*process.application);
+        known.push_back(std::move(process));
     }
     closedir(directory);
     m_known = std::move(known);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -18,43 +17,39 @@ struct RunningApplication
 };
 
 // Lists the processes of the current user from a proc file system mounted at
-// procRoot. What it learnt about a process is kept from one call to the next
-// for as long as the process provably runs the same program, so that a call
-// costs little more than a look at each process's stat line.
+// procRoot. What it learnt about a process is kept from one call to the next,
+// so that a settled process costs one directory entry per call: the entry's
+// inode number changes when the pid is reused. A process younger than
+// youngSeconds is read afresh on every call (launchers exec into the program
+// and move it into the unit that names it in its first moments), and every
+// other one in turn, once every rereadEvery calls, so that a late exec or a
+// process left unreaped after it ended is seen in the end.
 class RunningApplicationScanner
 {
 public:
+    static constexpr int youngSeconds = 10;
+    static constexpr int rereadEvery = 20;
+
     explicit RunningApplicationScanner(QString procRoot = QStringLiteral("/proc"));
 
-    // In ascending process id. A process that vanishes while it is read is
-    // left out.
+    // In ascending process id. A process that vanishes while it is read, and
+    // one that runs no program (a zombie, a kernel thread), is left out.
     std::vector<RunningApplication> runningApplications();
 
 private:
-    // What changes when the process ends or runs another program: its start
-    // time, its name, and where exec placed its code, stack and arguments
-    // (randomised afresh by every exec while address-space randomisation is
-    // on, as it is by default, so an exec of a program with the same name is
-    // seen too).
-    struct Identity
-    {
-        QByteArray name;
-        quint64 startTime = 0; // clock ticks after boot
-        std::array<quint64, 4> layout{};
-        bool operator==(const Identity &) const = default;
-    };
     struct Known
     {
         qint32 pid;
-        Identity identity;
-        // Its id came from its command line, not from its unit.
-        bool identifiedByArguments;
-        RunningApplication application;
+        quint64 inode; // of /proc/PID, as the directory listing gives it
+        bool own;
+        // Clock ticks after boot until which it is read afresh on every call.
+        quint64 youngUntil;
+        // Nothing when the process is not the user's or runs no program.
+        std::optional<RunningApplication> application;
     };
-
-    static std::optional<Identity> identity(const char *stat, size_t length);
 
     QString m_procRoot;
     // Ascending process id.
     std::vector<Known> m_known;
+    quint64 m_calls = 0;
 };

@@ -19,7 +19,10 @@
 
 #include <future>
 
+#include <pwd.h>
 #include <sched.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 
@@ -108,38 +111,132 @@ TEST(Install, IntoAPrefixAndFromTheDebianPackage)
 }
 
 
+// The user that runs the stand-ins below and looks for them: nobody when the
+// test runs as root (root may read any process's files; a user may not),
+// otherwise the test's own.
+const passwd *standInUser()
+{
+    return geteuid() == 0 ? getpwnam("nobody") : nullptr;
+}
+
+struct AsUser
+{
+    const passwd *user = standInUser();
+    AsUser()
+    {
+        if (user && (setegid(user->pw_gid) != 0 || seteuid(user->pw_uid) != 0))
+            ADD_FAILURE() << "cannot become nobody";
+    }
+    ~AsUser()
+    {
+        if (user && (seteuid(0) != 0 || setegid(0) != 0))
+            std::abort();
+    }
+};
+
 // Stand-ins run under each Charles command line, from an executable of the
 // same file name, listening as Java does (the IPv6 wildcard only, IPv4 too); a
 // bundled program listening over IPv4 and IPv6; a script run from a bundle
-// folder. Each is found where it is, Charles's are recognised, lsof gives
-// each one's sockets, and nothing once it has gone.
+// folder; a Charles that is not dumpable (its files the kernel's root's); one
+// that execs from another jar into Charles with address randomisation off,
+// after the first look; one that ends and is left unreaped. All run as the
+// user that looks for them. Each is found where it is, Charles's are
+// recognised, lsof gives each one's sockets, and nothing once it has gone.
 TEST(RunningApplicationsSystem, RealProcessesAndSockets)
 {
     QTemporaryDir dir; // where the stand-ins run from
     const QString folder = QDir(dir.path()).canonicalPath() + QLatin1Char('/');
     ASSERT_TRUE(QDir::setCurrent(folder));
+    ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0755), 0);
     ASSERT_EQ(system("mkdir -p Something.app/Contents/MacOS Other.app && echo 'sleep 30' >Other.app/run.sh"), 0);
+    const passwd *user = standInUser();
+    const QStringList asUser = user ? QStringList{"setpriv", "--reuid=" + QString::number(user->pw_uid),
+                                                  "--regid=" + QString::number(user->pw_gid), "--clear-groups"}
+                                    : QStringList{};
+    const std::optional<QString> charles("com.xk72.Charles");
+    enum class Twist { None, Undumpable, Exec };
     struct StandIn { QString program; QStringList args; std::optional<QString> id, location; int sockets;
-                     std::unique_ptr<QProcess> process = std::make_unique<QProcess>(); };
+                     Twist twist = Twist::None; std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+                     QByteArray output{}; };
     std::vector<StandIn> standIns;
     standIns.push_back({"/bin/sh", {"Other.app/run.sh"}, {}, folder + "Other.app", 0});
     standIns.push_back({folder + "Something.app/Contents/MacOS/Something", {"0"}, {}, folder + "Something.app", 2});
     for (const CharlesCommandLine &c : charlesCommandLines)
         standIns.push_back({folder + QFileInfo(c.executable).fileName(), QStringList{"--as", "0"} + c.arguments(),
-                            c.isCharles ? std::optional<QString>("com.xk72.Charles") : std::nullopt, std::nullopt, 1});
+                            c.isCharles ? charles : std::nullopt, std::nullopt, 1});
+    standIns.push_back({folder + "java", {"--as", "0", "java", "-jar", "/x/charles.jar"}, charles, {}, 1, Twist::Undumpable});
+    // The same length as the jar it becomes: the stat line stays as it was.
+    standIns.push_back({folder + "java", {"--as", "0", "java", "-jar", "/x/helloes.jar"}, charles, {}, 1, Twist::Exec});
+    const auto listening = [](StandIn &s, int times) {
+        while (s.output.count("listening") < times && s.process->waitForReadyRead(5000))
+            s.output += s.process->readAllStandardOutput();
+        return s.output.count("listening") >= times;
+    };
     for (StandIn &s : standIns) {
         QFile::copy(tools + "fake_proxy", s.program); // fails, as it should, for /bin/sh and a second "java"
-        s.process->start(s.program, s.args);
-        ASSERT_TRUE(s.sockets ? s.process->waitForReadyRead(5000) : s.process->waitForStarted()) << "not listening";
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QStringList command = asUser;
+        if (s.twist == Twist::Undumpable)
+            environment.insert("FAKE_PROXY_UNDUMPABLE", "1");
+        if (s.twist == Twist::Exec) {
+            environment.insert("FAKE_PROXY_THEN", "java -jar /x/charles.jar");
+            command << "setarch" << "-R";
+        }
+        command << s.program << s.args;
+        s.process->setProcessEnvironment(environment);
+        s.process->start(command.takeFirst(), command);
+        ASSERT_TRUE(s.sockets ? listening(s, 1) : s.process->waitForStarted()) << "not listening";
     }
+    // The unreaped one: started without QProcess, which would reap it.
+    const QByteArray program = QFile::encodeName(folder + "java");
+    std::vector<QByteArray> words;
+    for (const QString &word : asUser + QStringList{folder + "java", "--as", "0", "java", "-jar", "/x/charles.jar"})
+        words.push_back(QFile::encodeName(word));
+    std::vector<char *> vector;
+    for (QByteArray &word : words)
+        vector.push_back(word.data());
+    vector.push_back(nullptr);
+    pid_t unreaped = 0;
+    ASSERT_EQ(posix_spawnp(&unreaped, vector[0], nullptr, nullptr, vector.data(), environ), 0);
+    const auto procFile = [](qint64 pid, const char *file) {
+        QFile in(QStringLiteral("/proc/%1/%2").arg(pid).arg(file));
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    const auto waitFor = [](const std::function<bool()> &done) {
+        for (int i = 0; i < 500 && !done(); ++i)
+            usleep(10000);
+        return done();
+    };
+    ASSERT_TRUE(waitFor([&] { return procFile(unreaped, "cmdline").contains("charles.jar"); }));
 
-    const std::vector<RunningApplication> apps = RunningApplicationScanner().runningApplications();
+    RunningApplicationScanner scanner;
+    const auto find = [](const std::vector<RunningApplication> &apps, qint64 pid) {
+        const auto app = std::ranges::find(apps, pid, &RunningApplication::processIdentifier);
+        return app == apps.end() ? std::nullopt : std::optional<RunningApplication>(*app);
+    };
+    std::vector<RunningApplication> apps = (AsUser(), scanner.runningApplications());
+    for (StandIn &s : standIns) {
+        if (s.twist != Twist::None) { // Charles from the start, but for the one that execs into it
+            EXPECT_EQ(find(apps, s.process->processId()).value_or(RunningApplication{}).bundleIdentifier,
+                      s.twist == Twist::Exec ? std::nullopt : charles);
+        }
+    }
+    ASSERT_EQ(find(apps, unreaped).value_or(RunningApplication{}).bundleIdentifier, charles);
+
+    StandIn &exec = standIns.back();
+    kill(pid_t(exec.process->processId()), SIGHUP);
+    kill(unreaped, SIGKILL);
+    ASSERT_TRUE(listening(exec, 2)) << "no exec";
+    ASSERT_TRUE(waitFor([&] { return procFile(unreaped, "stat").contains(") Z "); }));
+    apps = (AsUser(), scanner.runningApplications());
+    EXPECT_FALSE(find(apps, unreaped)) << "a zombie runs no program";
+    EXPECT_EQ(waitpid(unreaped, nullptr, 0), unreaped);
     for (StandIn &s : standIns) {
         SCOPED_TRACE((s.program + QLatin1Char(' ') + s.args.join(QLatin1Char(' '))).toStdString());
-        const auto app = std::ranges::find(apps, s.process->processId(), &RunningApplication::processIdentifier);
-        ASSERT_NE(app, apps.end());
+        const std::optional<RunningApplication> app = find(apps, s.process->processId());
+        ASSERT_TRUE(app);
         EXPECT_EQ(std::pair(app->bundleIdentifier, app->bundleLocation), std::pair(s.id, s.location));
-        const qint64 port = s.process->readAllStandardOutput().mid(10).trimmed().toLongLong();
+        const qint64 port = s.output.mid(s.output.lastIndexOf("listening") + 10).trimmed().toLongLong();
         EXPECT_EQ(ListeningPortProbe().listeningPorts(app->processIdentifier), QList<qint64>(s.sockets, port));
     } // the stand-ins are killed as they go
 }

@@ -11,6 +11,9 @@
 // Java does, on the IPv6 wildcard only, taking IPv4 too (lsof shows *:PORT,
 // the socket is only in /proc/net/tcp6). PORT 0 takes any free port (the same
 // one for IPv4 and IPv6). Both forms print "listening" and the first port.
+// In the second form, FAKE_PROXY_UNDUMPABLE makes the process not dumpable
+// (as file capabilities make a java), and FAKE_PROXY_THEN="ARGV0 ARG..."
+// replaces it on SIGHUP, again at the same pid, with that vector.
 
 #include <netinet/in.h>
 #include <sys/prctl.h>
@@ -29,7 +32,7 @@ static int listenOn(int family, int port, int v6only)
     // the IPv4 address where the (zero) flow label is; both wildcards are zeros.
     sockaddr_in6 address{sa_family_t(family), htons(uint16_t(port)), 0, {}, 0};
     socklen_t length = sizeof address; // longer than an IPv4 bind needs, which it allows
-    const int fd = socket(family, SOCK_STREAM, 0), on = 1;
+    const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only); // fails harmlessly over IPv4
     if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || listen(fd, 16) != 0
@@ -45,6 +48,17 @@ int main(int argc, char **argv)
         // Started by a launcher script that a test kills, it goes with it
         // rather than hold the port for the next test.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (std::getenv("FAKE_PROXY_UNDUMPABLE"))
+            prctl(PR_SET_DUMPABLE, 0);
+        if (const char *then = std::getenv("FAKE_PROXY_THEN")) {
+            static char vector[1024], *next[16] = {};
+            // The environment stays as it is, so that the exec moves nothing in the stat line.
+            std::strncpy(vector, then, sizeof vector - 1);
+            int words = 0;
+            for (char *word = strtok(vector, " "); word && words < 15; word = strtok(nullptr, " "))
+                next[words++] = word;
+            std::signal(SIGHUP, [](int) { execv("/proc/self/exe", next); });
+        }
         first = listenOn(AF_INET6, std::atoi(port), 0);
     } else if (argc >= 4 && std::strcmp(argv[1], "--as") == 0) {
         setenv("FAKE_PROXY_AS", argv[2], 1);
