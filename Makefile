@@ -3,7 +3,8 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-# Debian 12 packages: the toolchain, Qt 6, avahi-client, the tools the program
+# Debian 12 packages: the toolchain, Qt 6, avahi-client (and its dns_sd.h
+# compatibility library, for the second publisher backend), the tools the program
 # runs (lsof) and talks to (avahi-daemon), what the tests use (GoogleTest,
 # network namespaces, a private D-Bus, avahi-browse, and the desktops the tray
 # is tried on, headless: Xvfb with trayer, sway with waybar, GNOME Shell with
@@ -11,7 +12,7 @@ CMAKE_FLAGS ?=
 # and checks the .deb (dpkg-shlibdeps, lintian, mandoc, appstreamcli,
 # desktop-file-validate, systemd-analyze).
 PACKAGES = build-essential cmake pkg-config \
-	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libgtest-dev googletest libwayland-dev \
+	qt6-base-dev qt6-svg-dev libqt6svg6 libavahi-client-dev libavahi-compat-libdnssd-dev libgtest-dev googletest libwayland-dev \
 	lsof avahi-daemon avahi-utils dbus-daemon dbus-bin iproute2 procps util-linux \
 	xvfb trayer xdotool x11-utils imagemagick fonts-noto-cjk desktop-file-utils \
 	dpkg-dev lintian mandoc appstream systemd \

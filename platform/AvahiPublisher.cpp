@@ -1,7 +1,6 @@
 #include "platform/AvahiPublisher.h"
 
 #include "platform/AvahiService.h"
-#include "platform/DnsSdBackend.h"
 
 AvahiPublisher::AvahiPublisher(std::chrono::milliseconds registrationTimeout)
     : m_connection(AvahiClientConnection::shared())
@@ -15,9 +14,4 @@ std::unique_ptr<NetService> AvahiPublisher::createService(const QString &domain,
                                                           const QString &name, qint32 port)
 {
     return std::make_unique<AvahiService>(m_connection, domain, type, name, port, m_registrationTimeout);
-}
-
-std::unique_ptr<NetServicePublisher> createDnsSdPublisher()
-{
-    return std::make_unique<AvahiPublisher>();
 }

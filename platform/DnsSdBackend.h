@@ -4,5 +4,6 @@
 
 #include <memory>
 
-// The DNS-SD publisher of this build's backend (avahi-daemon on Linux).
+// The DNS-SD publisher of this build's backend: avahi-daemon through
+// avahi-client (the default on Linux), or the dns_sd.h API.
 std::unique_ptr<NetServicePublisher> createDnsSdPublisher();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What real machines do to the program, in the test LAN (tests/support/testlan.sh):
-# the whole program (QuillfenMac --cli) or the Avahi publisher alone
-# (tests/tools/publisher_tool) on the mac side, beside stand-in proxies, looked
+# the whole program (QuillfenMac --cli) or the publisher alone
+# (tests/tools/publisher_tool, on the backend named) on the mac side, beside stand-in proxies, looked
 # at by the phone's avahi-browse. Each scenario is a table of steps:
 #
 #   step ACTION SAID SEEN
@@ -14,11 +14,14 @@
 # when nothing is found; "mac:..." to look on the mac side instead. Both are
 # waited for. Patterns are those of bash's [[ == ]], extended globs included.
 #
-#   scenarios.sh BUILD_DIR SCENARIO      (as root; exit status 77: cannot run here)
+#   scenarios.sh BUILD_DIR SCENARIO BACKEND   (as root; exit status 77: cannot run here)
+#
+# BACKEND is the publisher's: avahi or dnssd (the dns_sd.h API), the build's own
+# for the whole program.
 # shellcheck disable=SC2016 # actions are expanded when they run
 set -euo pipefail
 
-build=$1
+build=$1 backend=$3
 lan_tool="$(cd "$(dirname "$0")/.." && pwd)/support/testlan.sh"
 [ "$(id -u)" = 0 ] || { echo "the test LAN needs root" >&2; exit 77; }
 for program in ip unshare dbus-daemon avahi-daemon avahi-browse avahi-publish; do
@@ -45,7 +48,7 @@ second_copy() {
 }
 publisher() {
     mkfifo "$work/in" && exec 3<>"$work/in"
-    input="$work/in" start publisher mac "$build/tests/tools/publisher_tool" "$@"
+    input="$work/in" start publisher mac "$build/tests/tools/publisher_tool" "$backend" "$@"
     said=publisher mark=0
 }
 send() { printf '%s\n' "$@" >&3; }
@@ -60,7 +63,18 @@ mac() { "$lan_tool" exec "$lan" mac "$@"; }
 # Expectations.
 publishing() { echo "正在发布设备发现信息 · Charles :$1"; }
 published() { echo "可被 iPhone 发现 · Charles :$1"; }
-fails() { echo "设备发现发布失败，请检查本地网络权限（\\[\"errorCode\": $1, \"errorDomain\": 1\\]）"; }
+# What each backend reports: avahi-client's error codes, or NSNetService's for
+# the dns_sd.h API, under the keys and domain each uses. avahi's compatibility
+# library registers a service again by itself when the daemon's host name
+# changes, so nothing is said then ($host_changed empty) and the services live
+# on ($live_after: those the publisher scenario still has when the daemon goes).
+case $backend in
+avahi) code_key=errorCode domain=1 no_daemon=-26 gone=-23 taken=-8 timed_out=-15 host_changed=-2 live_after='12' ;;
+dnssd) code_key=NSNetServicesErrorCode domain=10 no_daemon=-72000 gone=-72000 taken=-72001 timed_out=-72007 host_changed='' live_after='3 6 9 12' ;;
+*) echo "no such backend: $backend" >&2; exit 2 ;;
+esac
+each_failed() { local code=$1; shift; printf "%s failed $code\n" "$@" | paste -sd'|'; }
+fails() { echo "设备发现发布失败，请检查本地网络权限（\\[\"$code_key\": $1, \"${code_key%Code}Domain\": $domain\\]）"; }
 waiting='等待 Charles 启动' quit='Charles 已关闭，等待重新启动。' no_address='未找到可用的 Wi-Fi 或有线地址'
 routable=192.0.2.10,2001:db8::10
 # The phone uses the port and the TXT record; the host label is avahi's. avahi
@@ -73,7 +87,9 @@ record() { echo "IPv? qf-mac?(-+([0-9])).local $1 \"addresses=$2\" \"version=1\"
 eventually() { for _ in $(seq 60); do "$@" && return 0; sleep 0.5; done; return 1; }
 said_matches() {
     next_mark=$(wc -l <"$work/$said.out")
-    got=$(head -n "$next_mark" "$work/$said.out" | tail -n +"$((mark + 1))" | paste -sd'|')
+    # The publisher's services answer in no set order among themselves: by number.
+    got=$(head -n "$next_mark" "$work/$said.out" | tail -n +"$((mark + 1))" |
+        if [ "$said" = publisher ]; then sort -s -n -k1,1; else cat; fi | paste -sd'|')
     # shellcheck disable=SC2053 # a pattern
     [[ $got == $1 ]]
 }
@@ -126,13 +142,13 @@ scenario_Program() {
 }
 
 scenario_Daemon() {
-    step 'daemon kill TERM; proxy charles Charles.app 8888; program --cli' "$(publishing 8888)|$(fails -26)*" -
+    step 'daemon kill TERM; proxy charles Charles.app 8888; program --cli' "$(publishing 8888)|$(fails $no_daemon)*" -
     step 'daemon start'                                     "*$(published 8888)"                   "$(record 8888 $routable)"
     # Gone again: the client is made anew and says so on every cycle until the daemon is back.
-    step 'daemon kill'                                      "$(fails -23)|$(publishing 8888)|$(fails -26)*" ''
+    step 'daemon kill'                                      "$(fails $gone)|$(publishing 8888)|$(fails $no_daemon)*" ''
     step 'daemon start'                                     "*$(published 8888)"                   "mac:$(record 8888 $routable)"
     # The daemon's host name changes under the published service.
-    step 'mac avahi-set-host-name qf-mac2'                  "$(fails -2)|*$(published 8888)"       'IPv? qf-mac2.local 8888 *'
+    step 'mac avahi-set-host-name qf-mac2'                  "${host_changed:+$(fails $host_changed)|*$(published 8888)}" 'IPv? qf-mac2.local 8888 *'
 }
 
 scenario_Addresses() {
@@ -155,7 +171,7 @@ scenario_NameHeld() {
           start holder phone avahi-publish -s $name _quillfen._tcp 7777 x=other' \
                                                             ''                                     'mac:IPv? qf-phone.local 7777 "x=other"'
     step 'proxy charles Charles.app 8888; program --cli; sleep 7' \
-                                                            "$(publishing 8888)|$(fails -8)!(*$(published 8888)*)" 'IPv? qf-phone.local 7777 "x=other"'
+                                                            "$(publishing 8888)|$(fails $taken)!(*$(published 8888)*)" 'IPv? qf-phone.local 7777 "x=other"'
     step 'stop holder'                                      "*$(published 8888)"                   "$(record 8888 $routable)"
 }
 
@@ -163,7 +179,7 @@ scenario_NameHeld() {
 scenario_Publisher() {
     publisher
     # A failed service destroyed before its event comes says nothing.
-    step 'daemon kill; send "publish Quillfen-D0000000 8888" drop "publish Quillfen-D0000001 8888"' '2 failed -26' ''
+    step 'daemon kill; send "publish Quillfen-D0000000 8888" drop "publish Quillfen-D0000001 8888"' "2 failed $no_daemon" ''
     # The client notices the daemon from the event loop.
     step 'daemon start; sleep 2; name=Quillfen-D0000002; send "publish $name 8888"' '3 published'  'IPv? qf-mac.local 8888 *'
     step 'name=Quillfen-1234ABCD; send "publish $name 8888 id=1234ABCD name=Lab-Mac version=1"' \
@@ -178,20 +194,21 @@ scenario_Publisher() {
                                                             ''                                     -
     # A name this daemon holds already, on another port (equal records would merely be shared).
     step 'name=Quillfen-C0111DE1; send "publish $name 8888"' '9 published'                         ''
-    step 'send "publish $name 9999"; sleep 1'               '10 failed -8'                         'IPv? qf-mac.local 8888 *'
+    step 'send "publish $name 9999"; sleep 1'               "10 failed $taken"                     'IPv? qf-mac.local 8888 *'
     # One the phone holds.
     step 'name=Quillfen-C0111DE0; start holder phone avahi-publish -s $name _quillfen._tcp 7777 x=phone' '' 'mac:IPv? *7777*'
-    step 'send "publish $name 9999"'                        '11 failed -8'                         ''
+    step 'send "publish $name 9999"'                        "11 failed $taken"                     ''
     # The daemon's host name changes under the live services; publishing goes on under the new one.
-    step 'mac avahi-set-host-name qf-mac2'                  '3 failed -2|6 failed -2|9 failed -2' ''
+    step 'mac avahi-set-host-name qf-mac2'                  "${host_changed:+$(each_failed "$host_changed" 3 6 9)}" ''
     step 'name=Quillfen-4057C4A6; send "publish $name 8888"' '12 published'                        'IPv? qf-mac2.local 8888 '
-    step 'daemon kill'                                      '12 failed -23'                        ''
+    # Gone: every live service hears of it.
+    step 'daemon kill'                                      "$(each_failed $gone $live_after)" ''
 }
 
 scenario_PublisherTimeout() {
     publisher 500
     # Probing takes the daemon most of a second; frozen, it never ends.
-    step 'send "publish Quillfen-71E00000 8888" "run kill -STOP $(cat "$lan/mac/avahi.pid")"' '1 failed -15' ''
+    step 'send "publish Quillfen-71E00000 8888" "run kill -STOP $(cat "$lan/mac/avahi.pid")"' "1 failed $timed_out" ''
     step 'kill -CONT "$(cat "$lan/mac/avahi.pid")"; sleep 2' ''                                     ''
 }
 

@@ -1,5 +1,10 @@
-// The Avahi publisher driven from standard input, for the LAN scenarios
-// (tests/lan/scenarios.sh). One command a line:
+// A DNS-SD publisher driven from standard input, for the LAN scenarios
+// (tests/lan/scenarios.sh):
+//
+//   publisher_tool avahi|dnssd [TIMEOUT-MS]
+//
+// the backend, and the registration timeout (10 s unless given). One command
+// a line:
 //
 //   publish NAME PORT [TXT-STRING...]   a new service (numbered from 1), published
 //   stop | drop                         stop() or destroy the newest service
@@ -8,10 +13,11 @@
 //
 // Lines that arrive together run without the event loop in between. Prints
 // what the services' delegate hears: "N published" or "N failed ERROR" (the
-// Avahi error code), with " inside publish" added to an event delivered from
-// inside publish(). The argument, if any, is the registration timeout in ms.
+// backend's error code), with " inside publish" added to an event delivered
+// from inside publish().
 
 #include "platform/AvahiPublisher.h"
+#include "platform/DnsSdPublisher.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -37,7 +43,8 @@ struct Delegate final : NetServiceDelegate
     void netServiceDidPublish(NetService *sender) override { say(sender, "published"); }
     void netServiceDidNotPublish(NetService *sender, const ErrorDictionary &error) override
     {
-        say(sender, "failed " + QByteArray::number(error.at(QStringLiteral("errorCode"))));
+        // The code's key sorts before the domain's in both backends' dictionaries.
+        say(sender, "failed " + QByteArray::number(error.begin()->second));
     }
 };
 
@@ -46,7 +53,17 @@ struct Delegate final : NetServiceDelegate
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    AvahiPublisher publisher(std::chrono::milliseconds(argc > 1 ? std::atoi(argv[1]) : 10000));
+    const std::chrono::milliseconds timeout(argc > 2 ? std::atoi(argv[2]) : 10000);
+    std::unique_ptr<NetServicePublisher> backend;
+    if (argc > 1 && QByteArray(argv[1]) == "avahi")
+        backend = std::make_unique<AvahiPublisher>(timeout);
+#ifndef QUILLFEN_NO_DNSSD_BACKEND
+    if (argc > 1 && QByteArray(argv[1]) == "dnssd")
+        backend = std::make_unique<DnsSdPublisher>(timeout);
+#endif
+    if (!backend)
+        return std::fprintf(stderr, "publisher_tool avahi|dnssd [TIMEOUT-MS]\n"), 2;
+    NetServicePublisher &publisher = *backend;
     Delegate delegate;
     QByteArray pending;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
