@@ -77,21 +77,8 @@ void Advertiser::update()
 {
     const std::vector<RunningApplication> applications = m_host->runningApplications();
     const RunningApplication *proxy = findProxyApplication(applications);
-    if (!proxy) {
-        // The closing text stays the last line after a published Charles
-        // quits; any other line left from when Charles ran (no address, a
-        // failed publication) gives way to the waiting text. report() drops
-        // the repeats.
-        if (service)
-            report(StatusText::proxyQuit);
-        else if (lastPID != notRunning || lastStatus != StatusText::proxyQuit)
-            report(StatusText::waitingForLaunch);
-        stopService();
-        lastPort.reset();
-        lastPID = notRunning;
-        return;
-    }
-
+    if (!proxy)
+        return proxyGone();
     const qint32 pid = proxy->processIdentifier;
     const qint64 port = requestedPort.value_or(defaultPort);
     const std::optional<QList<qint64>> ports = m_host->listeningPorts(pid);
@@ -100,6 +87,12 @@ void Advertiser::update()
     if (!ports)
         return;
     if (!ports->contains(port)) {
+        // A Charles that quit after the look above has no port either: look
+        // again, so that its quit is said rather than a wait for its port.
+        const std::vector<RunningApplication> again = m_host->runningApplications();
+        const RunningApplication *still = findProxyApplication(again);
+        if (!still || still->processIdentifier != pid)
+            return proxyGone();
         // Said whenever it is not the last line, also after a line about no
         // address or a failed publication of this same process; report()
         // drops the repeats of later cycles.
@@ -129,6 +122,20 @@ void Advertiser::update()
     lastPID = pid;
     lastAddresses = addresses;
     report(StatusText::publishing(port));
+}
+
+void Advertiser::proxyGone()
+{
+    // The closing text stays the last line after a published Charles quits;
+    // any other line left from when Charles ran (no address, a failed
+    // publication) gives way to the waiting text. report() drops the repeats.
+    if (service)
+        report(StatusText::proxyQuit);
+    else if (lastPID != notRunning || lastStatus != StatusText::proxyQuit)
+        report(StatusText::waitingForLaunch);
+    stopService();
+    lastPort.reset();
+    lastPID = notRunning;
 }
 
 void Advertiser::report(const QString &text)

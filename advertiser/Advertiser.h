@@ -53,6 +53,8 @@ private:
     friend class AdvertiserTestAccess;
 
     void update();
+    // No Charles (any more): the closing or the waiting text.
+    void proxyGone();
     void report(const QString &text);
     void stopService();
 

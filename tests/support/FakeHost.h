@@ -11,6 +11,7 @@
 #include <QMap>
 #include <memory>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 // What happened to one service; kept by the publisher, so it outlives the
@@ -65,7 +66,15 @@ struct FakeHost final : AdvertiserHost
     int cycles = 0;
 
     std::vector<RunningApplication> runningApplications() override { return ++cycles, applications; }
-    std::optional<QList<qint64>> listeningPorts(qint32 pid) override { return ports.value(pid, QList<qint64>()); }
+    bool quitsWhenProbed = false; // the applications end as the next probe runs
+    std::optional<QList<qint64>> listeningPorts(qint32 pid) override
+    {
+        if (std::exchange(quitsWhenProbed, false)) {
+            applications.clear();
+            return QList<qint64>();
+        }
+        return ports.value(pid, QList<qint64>());
+    }
     QStringList physicalAddresses() override { return addresses; }
     std::optional<QString> hostDisplayName() override { return displayName; }
     NetServicePublisher &publisher() override { return fakePublisher; }

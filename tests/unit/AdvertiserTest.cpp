@@ -28,7 +28,8 @@ QString published(int port) { return QStringLiteral("可被 iPhone 发现 · Cha
 const QString failed = QStringLiteral("设备发现发布失败，请检查本地网络权限（[\"errorCode\": -26, \"errorDomain\": 1]）");
 
 // Runs one command line at a time against an advertiser on a fake host:
-//   start | cycle | stop | setport N | charles PID [PORT,PORT|none|unknown] | quit | apps APP@PID,... |
+//   start | cycle | stop | setport N | charles PID [PORT,PORT|none|unknown] | quit | quits-when-probed |
+//   apps APP@PID,... |
 //   ports PID PORT,PORT|none|unknown | addresses A,B|none | name TEXT |
 //   published | failed | failed-empty | stray
 // Several commands may share a step, separated by ';'.
@@ -84,6 +85,8 @@ private:
             host->runCharles(arg.toInt(), portList(c.value(2, QStringLiteral("8888"))));
         else if (is("quit"))
             host->applications.clear();
+        else if (is("quits-when-probed"))
+            host->quitsWhenProbed = true;
         else if (is("apps")) { // BUNDLE-ID@PID or /BUNDLE/PATH@PID, in this order
             host->applications.clear();
             for (const QString &app : arg.split(QLatin1Char(','))) {
@@ -159,6 +162,9 @@ const Step steps[] = {
     {"charles 4243; cycle", {publishing(8888)}, 2, true}, // a new process
     {"quit; cycle", {proxyQuit}, 2, false},
     {"cycle", {}, 2, false},
+    // Charles quits between the look at the running applications and the probe.
+    {"new; charles 4244; start; published", {publishing(8888), published(8888)}, 1, true},
+    {"quits-when-probed; cycle", {proxyQuit}, 1, false},
     // waiting for the port is said once per process; a repeat is dropped only back to back.
     {"new; charles 100 80,443; start", {proxyWaitingForPort}, 0, false},
     {"cycle", {}, 0, false},
