@@ -28,7 +28,7 @@ cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     [ -d "$lan" ] && "$lan_tool" down "$lan" >/dev/null 2>&1 || true
-    rm -rf -- "$work"
+    rm -rf -- "$work" "${walk:-}"
 }
 trap cleanup EXIT
 
@@ -89,13 +89,14 @@ pids=()
 # run) among 400 processes of its own, settled: an idle walk, the first walk
 # that meets 400 new ones and the next (they are young then), and whether the
 # answers equal a walk that knows nothing.
-chmod 711 "$work"
-mkdir -m 755 "$work/walk"
-cp "$cycle_bench" "$work/walk/"
-as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$work/walk" XDG_RUNTIME_DIR="$work/walk")
+# Its own folder: "$work" stays 0700, as Qt wants the tray's runtime folder.
+walk=$(mktemp -d /tmp/quillfen-walk.XXXXXX)
+chmod 755 "$walk"
+cp "$cycle_bench" "$walk/"
+as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$walk" XDG_RUNTIME_DIR="$walk")
 for _ in $(seq 400); do "${as_nobody[@]}" sleep 600 & pids+=("$!"); done
 sleep 11
-measure < <(cd "$work/walk" && "${as_nobody[@]}" ./cycle_bench walk 200 400)
+measure < <(cd "$walk" && "${as_nobody[@]}" ./cycle_bench walk 200 400)
 for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
 wait 2>/dev/null || true
 pids=()
