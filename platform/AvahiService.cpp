@@ -7,35 +7,22 @@
 
 AvahiService::AvahiService(std::shared_ptr<AvahiClientConnection> connection, QString domain, QString type,
                            QString name, qint32 port, std::chrono::milliseconds registrationTimeout)
-    : m_connection(std::move(connection))
-    , m_domain(std::move(domain))
-    , m_type(std::move(type))
-    , m_name(std::move(name))
-    , m_port(port)
-    , m_registrationTimeout(registrationTimeout)
+    : ServiceRegistration(std::move(domain), std::move(type), std::move(name), port, registrationTimeout)
+    , m_connection(std::move(connection))
 {
-    m_registrationTimer.setSingleShot(true);
-    // avahi-daemon can stay in the registering state for good when an address
-    // changes while it probes; give up rather than wait for ever.
-    QObject::connect(&m_registrationTimer, &QTimer::timeout, &m_events, [this] {
-        if (m_state == State::Waiting || m_state == State::Registering)
-            fail(AVAHI_ERR_TIMEOUT);
-    });
+}
+
+// avahi-daemon can stay in the registering state for good when an address
+// changes while it probes; give up rather than wait for ever.
+void AvahiService::registrationTimedOut()
+{
+    if (m_state == State::Waiting || m_state == State::Registering)
+        fail(AVAHI_ERR_TIMEOUT);
 }
 
 AvahiService::~AvahiService()
 {
     stop();
-}
-
-void AvahiService::setDelegate(NetServiceDelegate *delegate)
-{
-    m_delegate = delegate;
-}
-
-void AvahiService::setTXTRecordData(const QByteArray &data)
-{
-    m_txt = data;
 }
 
 void AvahiService::publish()

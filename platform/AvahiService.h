@@ -2,12 +2,9 @@
 
 #include "platform/AvahiClientConnection.h"
 #include "platform/AvahiHandles.h"
-#include "platform/NetService.h"
+#include "platform/ServiceRegistration.h"
 
-#include <QByteArray>
-#include <QObject>
 #include <QString>
-#include <QTimer>
 #include <chrono>
 #include <memory>
 
@@ -24,7 +21,7 @@
 // AVAHI_ERR_TIMEOUT when the registration does not finish in time,
 // AVAHI_ERR_BAD_STATE when the daemon re-registers its host name, otherwise
 // what avahi-client returned.
-class AvahiService final : public NetService, private AvahiClientConnection::Listener
+class AvahiService final : public ServiceRegistration, private AvahiClientConnection::Listener
 {
 public:
     static constexpr qint64 errorDomain = 1;
@@ -33,8 +30,6 @@ public:
                  QString name, qint32 port, std::chrono::milliseconds registrationTimeout);
     ~AvahiService() override;
 
-    void setDelegate(NetServiceDelegate *delegate) override;
-    void setTXTRecordData(const QByteArray &data) override;
     void publish() override;
     void stop() override;
 
@@ -52,6 +47,7 @@ private:
     static void groupCallback(AvahiEntryGroup *group, AvahiEntryGroupState state, void *self);
     void groupStateChanged(AvahiEntryGroup *group, AvahiEntryGroupState state);
 
+    void registrationTimedOut() override;
     void registerWith(AvahiClient *client);
     void succeed();
     void fail(int error);
@@ -61,19 +57,8 @@ private:
 
     // Declared first, destroyed last: the group goes before the client.
     std::shared_ptr<AvahiClientConnection> m_connection;
-    const QString m_domain;
-    const QString m_type;
-    const QString m_name;
-    const qint32 m_port;
-    const std::chrono::milliseconds m_registrationTimeout;
-    QByteArray m_txt;
-    NetServiceDelegate *m_delegate = nullptr;
     State m_state = State::Created;
     bool m_stopped = false;
     bool m_listening = false;
     AvahiEntryGroupPtr m_group;
-    // Context of the queued delegate events and of the timer: both die with
-    // the service.
-    QObject m_events;
-    QTimer m_registrationTimer;
 };

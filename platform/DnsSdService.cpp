@@ -29,32 +29,13 @@ qint64 DnsSdService::netServicesError(DNSServiceErrorType error)
 
 DnsSdService::DnsSdService(QString domain, QString type, QString name, qint32 port,
                            std::chrono::milliseconds registrationTimeout)
-    : m_domain(std::move(domain))
-    , m_type(std::move(type))
-    , m_name(std::move(name))
-    , m_port(port)
-    , m_registrationTimeout(registrationTimeout)
+    : ServiceRegistration(std::move(domain), std::move(type), std::move(name), port, registrationTimeout)
 {
-    m_registrationTimer.setSingleShot(true);
-    QObject::connect(&m_registrationTimer, &QTimer::timeout, &m_events, [this] {
-        if (m_state == State::Registering)
-            fail(timeoutError);
-    });
 }
 
 DnsSdService::~DnsSdService()
 {
     stop();
-}
-
-void DnsSdService::setDelegate(NetServiceDelegate *delegate)
-{
-    m_delegate = delegate;
-}
-
-void DnsSdService::setTXTRecordData(const QByteArray &data)
-{
-    m_txt = data;
 }
 
 void DnsSdService::publish()
@@ -88,6 +69,12 @@ void DnsSdService::publish()
             fail(netServicesError(error));
     });
     m_registrationTimer.start(m_registrationTimeout);
+}
+
+void DnsSdService::registrationTimedOut()
+{
+    if (m_state == State::Registering)
+        fail(timeoutError);
 }
 
 void DnsSdService::stop()

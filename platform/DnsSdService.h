@@ -1,11 +1,8 @@
 #pragma once
 
-#include "platform/NetService.h"
+#include "platform/ServiceRegistration.h"
 
-#include <QObject>
 #include <QSocketNotifier>
-#include <QString>
-#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <type_traits>
@@ -25,7 +22,7 @@
 // {"NSNetServicesErrorCode": <NSNetServicesError>, "NSNetServicesErrorDomain": 10}.
 // A name in use is NSNetServicesCollisionError (-72001); see netServicesError()
 // for the rest.
-class DnsSdService final : public NetService
+class DnsSdService final : public ServiceRegistration
 {
 public:
     static constexpr qint64 errorDomain = 10; // kCFStreamErrorDomainNetServices
@@ -40,8 +37,6 @@ public:
                  std::chrono::milliseconds registrationTimeout);
     ~DnsSdService() override;
 
-    void setDelegate(NetServiceDelegate *delegate) override;
-    void setTXTRecordData(const QByteArray &data) override;
     void publish() override;
     void stop() override;
 
@@ -57,21 +52,11 @@ private:
     static void DNSSD_API registerReply(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error, const char *name,
                                         const char *, const char *, void *context);
     void replied(DNSServiceErrorType error, const QString &name);
+    void registrationTimedOut() override;
     enum class Withdraw { WithTheService, Now };
     void fail(qint64 error, Withdraw withdraw = Withdraw::WithTheService);
 
-    const QString m_domain;
-    const QString m_type;
-    const QString m_name;
-    const qint32 m_port;
-    const std::chrono::milliseconds m_registrationTimeout;
-    QByteArray m_txt;
-    NetServiceDelegate *m_delegate = nullptr;
     State m_state = State::Created;
-    // Context of the queued delegate events and of the timer: both die with
-    // the service. Declared before what they may touch.
-    QObject m_events;
-    QTimer m_registrationTimer;
     Registration m_registration;
     // Watches the registration's socket; goes before it.
     std::unique_ptr<QSocketNotifier> m_replies;

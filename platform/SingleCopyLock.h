@@ -25,7 +25,6 @@ public:
     SingleCopyLock &operator=(const SingleCopyLock &) = delete;
 
     Outcome acquire();
-    QString path() const { return m_path; }
     // What to tell the user when acquire() gives Unavailable, a line of its own.
     QByteArray unavailableText() const;
 
